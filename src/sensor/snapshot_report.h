@@ -1,0 +1,16 @@
+// The snapshot report: the text written for one SensorBlock.
+#ifndef KORVALEN_SENSOR_SNAPSHOT_REPORT_H
+#define KORVALEN_SENSOR_SNAPSHOT_REPORT_H
+
+#include <cstdio>
+
+#include "sensor/sensor_block.h"
+
+// Writes the report for `block` to `out` (the program passes stdout) in one pass: the version
+// and flags lines, then a line for each kind of reading whose count is not zero, in the order
+// temperatures, fans, voltages, and one final line feed. Each count is read once, before its
+// label is decided on, and each entry just before it is written, so a block rewritten meanwhile
+// still yields well-formed lines. Output errors are not examined; there is no failure to report.
+void writeSnapshotReport(const SensorBlock& block, std::FILE* out);
+
+#endif  // KORVALEN_SENSOR_SNAPSHOT_REPORT_H

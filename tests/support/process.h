@@ -1,0 +1,34 @@
+// Runs the programs under test as a user or a script would, one platform file each.
+#ifndef KORVALEN_TESTS_SUPPORT_PROCESS_H
+#define KORVALEN_TESTS_SUPPORT_PROCESS_H
+
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+  int status = -1;  // exit status; 128 + signal number when a signal ended it
+  std::string out;  // standard output, bytes as written
+  std::string err;
+};
+
+// Where the child's standard output goes. The last two exist on POSIX only.
+enum class OutputSink { capture, fullDevice, closedPipe };
+
+// Runs `argv` with standard input empty and waits for it.
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         OutputSink sink = OutputSink::capture);
+
+// The path of program `name` built beside the running test ("korvalen-sim" becomes
+// ".../korvalen-sim.exe" on Windows).
+std::string builtProgram(const std::string& name);
+
+// A fresh path for a scratch file of this test process.
+std::string scratchPath(const std::string& leaf);
+
+// Writes `bytes` to `path`, replacing it.
+void writeFile(const std::string& path, const std::string& bytes);
+
+// The text as the platform's text-mode standard output writes it.
+std::string textModeLines(const std::string& text);
+
+#endif  // KORVALEN_TESTS_SUPPORT_PROCESS_H
