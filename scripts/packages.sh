@@ -18,3 +18,4 @@ ensure_packages() {
 }
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev)
+WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 binutils)

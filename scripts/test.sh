@@ -3,10 +3,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages "${NATIVE_PACKAGES[@]}"
+ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 
 export KORVALEN_WERROR=ON
 export GTEST_COLOR=no
 
-echo "== native: build and tests"
+echo "== native: Linux build, unit and end-to-end tests"
 cmake --workflow --preset native --fresh
+
+echo "== windows-x86: the shipped 32-bit program, its file checks and its package"
+cmake --workflow --preset windows-x86 --fresh
+
+echo "== windows-x64: the same sources, tested under wine64"
+cmake --workflow --preset windows-x64 --fresh

@@ -91,7 +91,7 @@ TEST_P(RawBlock, ReportsOrFailsToMap) {
   const ProcessResult result = snapshotUnder({"--raw", path});
   EXPECT_EQ(result.status, GetParam().status);
   EXPECT_EQ(result.out, textModeLines(GetParam().out));
-  EXPECT_EQ(result.err, GetParam().err);
+  EXPECT_EQ(result.err, textModeLines(GetParam().err));
   std::remove(path.c_str());
 }
 
@@ -108,7 +108,7 @@ TEST(Snapshot, MissingBlockFailsToOpen) {
   const ProcessResult result = runProcess({snapshot()});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, kOpenError);
+  EXPECT_EQ(result.err, textModeLines(kOpenError));
 }
 
 TEST(Snapshot, ArgumentsChangeNothing) {
@@ -120,7 +120,7 @@ TEST(Snapshot, ArgumentsChangeNothing) {
 
   const ProcessResult missing = runProcess({snapshot(), "--help"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, kOpenError);
+  EXPECT_EQ(missing.err, textModeLines(kOpenError));
 }
 
 TEST(Sim, PassesOnTheCommandsStatusAndWithdrawsTheBlock) {

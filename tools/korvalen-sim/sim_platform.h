@@ -8,7 +8,8 @@
 
 struct PublishedBlock {
   std::intptr_t handle;
-  volatile std::uint8_t* bytes;  // writable view of the whole block; null when size is 0
+  std::intptr_t backingFile;     // Windows: the file behind a block shorter than the record
+  volatile std::uint8_t* bytes;  // writable view of the whole block, or null
   std::size_t size;
 };
 

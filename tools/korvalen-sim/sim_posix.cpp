@@ -60,6 +60,7 @@ PublishResult publishBlock(const char* name, const std::uint8_t* bytes, std::siz
     return PublishResult::failed;
   }
   block->handle = fd;
+  block->backingFile = -1;
   block->bytes = static_cast<volatile std::uint8_t*>(size != 0 ? view : nullptr);
   block->size = size;
   for (std::size_t i = 0; i < size; ++i) block->bytes[i] = bytes[i];

@@ -1,0 +1,94 @@
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "../../tools/korvalen-sim/command_line_windows.h"
+#include "process.h"
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+HANDLE inheritableFile(const std::string& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                            disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
+  return file;
+}
+
+}  // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) {
+  if (sink != OutputSink::capture) throw std::runtime_error("only captured output on Windows");
+  const std::string outPath = scratchPath("stdout");
+  const std::string errPath = scratchPath("stderr");
+  HANDLE input = inheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE out = inheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = inheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+
+  std::string line;
+  for (const std::string& arg : argv) appendArgument(line, arg);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  CloseHandle(input);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) throw std::runtime_error("cannot start " + argv[0]);
+
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+
+  ProcessResult result;
+  result.status = static_cast<int>(status);
+  result.out = readAll(outPath);
+  result.err = readAll(errPath);
+  DeleteFileA(outPath.c_str());
+  DeleteFileA(errPath.c_str());
+  return result;
+}
+
+std::string builtProgram(const std::string& name) {
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string path(self, length);
+  return path.substr(0, path.find_last_of("\\/") + 1) + name + ".exe";
+}
+
+std::string scratchPath(const std::string& leaf) {
+  static unsigned counter = 0;
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  return std::string(folder) + "korvalen-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+         std::to_string(counter++) + "-" + leaf;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string textModeLines(const std::string& text) {
+  std::string lines;
+  for (char c : text) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  return lines;
+}
