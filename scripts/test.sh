@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+ensure_packages "${NATIVE_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 
 export KORVALEN_WERROR=ON
 export GTEST_COLOR=no
@@ -16,3 +16,9 @@ cmake --workflow --preset windows-x86 --fresh
 
 echo "== windows-x64: the same sources, tested under wine64"
 cmake --workflow --preset windows-x64 --fresh
+
+echo "== sanitize: every native test under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --workflow --preset sanitize --fresh
+
+echo "== fuzz: a bounded libFuzzer run of the report writer"
+cmake --workflow --preset fuzz --fresh
