@@ -17,6 +17,6 @@ ensure_packages() {
     "${missing[@]}" >&2
 }
 
-NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev valgrind)
-HARDENING_PACKAGES=(clang libclang-rt-14-dev)
+NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev)
+HARDENING_PACKAGES=(clang libclang-rt-14-dev valgrind)
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 binutils)

@@ -5,8 +5,19 @@
 #include "platform/named_block.h"
 #include "sensor/snapshot_report.h"
 
+namespace {
+
+// Larger than the longest report (three lines of 32 values, about 1.3 KB).
+char reportBuffer[4096];
+
+}  // namespace
+
 int runSnapshot() {
   prepareStandardStreams();
+  // The report leaves in one write when the process exits, whatever standard output is: a
+  // reader of a pipe or terminal never sees half a report, and the C library has nothing to
+  // probe or allocate for the stream.
+  std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof reportBuffer);
 
   NamedBlockHandle handle;
   if (!openNamedBlock(kSensorMappingName, &handle)) {

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# What one snapshot of a full block (96 values) costs, against the least any process costs:
+#   1. whole-process time against a static no-op program, by hyperfine, as a ratio of medians
+#      (also for the program linked dynamically, which is why it is linked statically);
+#   2. system calls against the same floor, by strace;
+#   3. write calls that carry the report to a file and to a pipe;
+#   4. under wine64, the x86_64 exe against a no-op exe from the same toolchain.
+# Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write.
+# Usage: bench/bench.sh [RUNS]   (default 2000 runs per native command)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" hyperfine strace gcc
+
+runs=${1:-2000}
+work=build/bench
+mkdir -p "$work"
+
+echo "== building"
+cmake --preset native >/dev/null
+cmake --build --preset native --target korvalen-snapshot korvalen-sim >/dev/null
+cmake -S . -B "$work/dynamic" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALEN_STATIC=OFF \
+  -DKORVALEN_TESTS=OFF >/dev/null
+cmake --build "$work/dynamic" --target korvalen-snapshot >/dev/null
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 --target korvalen-snapshot korvalen-sim >/dev/null
+gcc -O2 -static bench/noop.c -o "$work/noop"
+x86_64-w64-mingw32-gcc-posix -O2 -static -s bench/noop.c -o "$work/noop.exe"
+
+snapshot=build/native/korvalen-snapshot
+dynamic=$work/dynamic/korvalen-snapshot
+values=$(seq -s, 101 132)
+full=(--temperatures "$values" --fans "$values" --voltages "$values")
+sim() { build/native/korvalen-sim "${full[@]}" -- "$@"; }
+
+# ratio CSV ROW: the median of hyperfine's row ROW (2 or later) over that of row 1.
+ratio() { awk -F, -v row="$2" 'NR == 2 { floor = $4 } NR == row + 1 { printf "%.3f", $4 / floor }' "$1"; }
+median_us() { awk -F, -v row="$2" 'NR == row + 1 { printf "%.0f", $4 * 1e6 }' "$1"; }
+verdict() { awk -v value="$1" -v limit="$2" 'BEGIN { print (value <= limit ? "meets" : "MISSES") }'; }
+
+echo
+echo "== machine"
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(uname -sr)"
+
+echo
+echo "== 1. whole-process time, $runs runs each (hyperfine, no shell)"
+sim hyperfine -N --warmup 100 --runs "$runs" --style none --export-csv "$work/native.csv" \
+  "$work/noop" "$snapshot" "$dynamic" >/dev/null 2>"$work/native.warnings"
+static_ratio=$(ratio "$work/native.csv" 2)
+echo "no-op (static)              median $(median_us "$work/native.csv" 1) us"
+echo "korvalen-snapshot (static)  median $(median_us "$work/native.csv" 2) us  ratio $static_ratio  ($(verdict "$static_ratio" 1.10) <= 1.10)"
+echo "korvalen-snapshot (dynamic) median $(median_us "$work/native.csv" 3) us  ratio $(ratio "$work/native.csv" 3)"
+
+echo
+echo "== 2. system calls (strace)"
+count_calls() { grep -vc '^+++' "$1"; }
+strace -o "$work/noop.strace" "$work/noop"
+sim strace -o "$work/snapshot.strace" "$snapshot" >/dev/null
+sim strace -o "$work/dynamic.strace" "$dynamic" >/dev/null
+floor=$(count_calls "$work/noop.strace")
+calls=$(count_calls "$work/snapshot.strace")
+echo "no-op: $floor; korvalen-snapshot (static): $calls, $((calls - floor)) above ($(verdict $((calls - floor)) 8) <= 8);" \
+  "dynamic: $(count_calls "$work/dynamic.strace")"
+echo "calls above the floor:"
+grep -v '^+++' "$work/snapshot.strace" | sed -n "${floor},$((calls - 1))p" | sed 's/^/  /' | cut -c1-110
+
+echo
+echo "== 3. write calls carrying the report"
+sim strace -e trace=write,writev -o "$work/file.strace" "$snapshot" >"$work/report.txt"
+sim strace -e trace=write,writev -o "$work/pipe.strace" "$snapshot" | cat >/dev/null
+file_writes=$(count_calls "$work/file.strace")
+pipe_writes=$(count_calls "$work/pipe.strace")
+echo "to a file: $file_writes ($(wc -c <"$work/report.txt") bytes); to a pipe: $pipe_writes" \
+  "($( [ "$file_writes" -eq 1 ] && [ "$pipe_writes" -eq 1 ] && echo meets || echo MISSES) one write)"
+
+echo
+echo "== 4. under wine64: korvalen-snapshot.exe (x86_64) against a no-op exe"
+prefix=$PWD/build/windows-x64/wine
+wine() { cmake/wine-run.sh "$prefix" "$@"; }
+wine build/windows-x64/korvalen-snapshot.exe >/dev/null 2>&1 || true  # prepares the prefix
+# korvalen-sim.exe holds the block while its standard input stays open.
+exec {hold}> >(wine build/windows-x64/korvalen-sim.exe "${full[@]}" 2>/dev/null)
+sleep 2
+wine build/windows-x64/korvalen-snapshot.exe | head -2
+hyperfine -N --warmup 5 --runs 40 --style none --export-csv "$work/wine.csv" \
+  "cmake/wine-run.sh $prefix $work/noop.exe" \
+  "cmake/wine-run.sh $prefix build/windows-x64/korvalen-snapshot.exe" >/dev/null
+exec {hold}>&-
+sleep 1
+WINEPREFIX=$prefix wineserver -k || true
+echo "no-op.exe median $(median_us "$work/wine.csv" 1) us; korvalen-snapshot.exe median" \
+  "$(median_us "$work/wine.csv" 2) us; ratio $(ratio "$work/wine.csv" 2)"

@@ -1,0 +1,2 @@
+/* The floor: a process that does nothing. */
+int main(void) { return 0; }
