@@ -87,6 +87,6 @@ hyperfine -N --warmup 5 --runs 40 --style none --export-csv "$work/wine.csv" \
   "cmake/wine-run.sh $prefix build/windows-x64/korvalen-snapshot.exe" >/dev/null
 exec {hold}>&-
 sleep 1
-WINEPREFIX=$prefix wineserver -k || true
+WINEPREFIX=$prefix /usr/lib/wine/wineserver -k || true
 echo "no-op.exe median $(median_us "$work/wine.csv" 1) us; korvalen-snapshot.exe median" \
   "$(median_us "$work/wine.csv" 2) us; ratio $(ratio "$work/wine.csv" 2)"

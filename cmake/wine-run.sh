@@ -14,7 +14,7 @@ mkdir -p "$prefix"
   flock 9
   # Exit status 0: no server was running and this one is new. Its first program starts the
   # prefix's services, which would inherit that program's pipes, so start them quietly here.
-  if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+  if /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
     /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1 9>&-
   fi
 ) 9>"$prefix.lock"

@@ -56,7 +56,8 @@ std::string checkReport(const std::string& report) {
     for (; words >> word; ++slot) {
       long long value;
       if (!parseValue(word, scaled, &value)) return "value format: " + line;
-      if ((static_cast<unsigned long long>(value) & 0xFF) != static_cast<unsigned long long>(slot)) {
+      if ((static_cast<unsigned long long>(value) & 0xFF) !=
+          static_cast<unsigned long long>(slot)) {
         return "value " + word + " printed at position " + std::to_string(slot) + ": " + line;
       }
     }
@@ -69,9 +70,9 @@ std::string checkReport(const std::string& report) {
 TEST(Churn, EverySnapshotOfARewrittenBlockIsWellFormed) {
   const std::string loop = "i=0; while [ $i -lt " + std::to_string(kSnapshots) +
                            " ]; do \"$0\" || exit 1; i=$((i + 1)); done";
-  const ProcessResult result = runProcess({builtProgram("korvalen-sim"), "--sample", "--churn",
-                                           "--", "/bin/sh", "-c", loop,
-                                           builtProgram("korvalen-snapshot")});
+  const ProcessResult result =
+      runProcess({builtProgram("korvalen-sim"), "--sample", "--churn", "--", "/bin/sh", "-c", loop,
+                  builtProgram("korvalen-snapshot")});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
   ASSERT_EQ(result.out.back(), '\n');

@@ -1,13 +1,12 @@
 // What only POSIX shows: writes that fail under the tool, objects made by scripts in /dev/shm,
 // and the simulator's lifetime under signals and end of input.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
@@ -91,7 +90,8 @@ TEST_F(PosixBlock, SimPassesOnFailuresOfItsCommand) {
   EXPECT_EQ(runProcess({sim(), "--", "/bin/sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
   const ProcessResult missing = runProcess({sim(), "--", "/nonexistent/program"});
   EXPECT_EQ(missing.status, 127);
-  EXPECT_EQ(missing.err, "korvalen-sim: cannot run /nonexistent/program: No such file or directory\n");
+  EXPECT_EQ(missing.err,
+            "korvalen-sim: cannot run /nonexistent/program: No such file or directory\n");
   EXPECT_FALSE(objectExists());
 }
 

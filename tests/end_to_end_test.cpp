@@ -46,21 +46,21 @@ TEST_P(PublishedBlock, PrintsExactReport) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sim, PublishedBlock,
-    testing::Values(
-        PublishedCase{"Sample",
-                      {"--sample"},
-                      "Version: 3\nFlags: 1\nTemperatures: 45.50 38.25 51.00 29.75\n"
-                      "Fans: 1240 980 0\nVoltages: 1.20 3.31 5.02 12.10\n"},
-        PublishedCase{"Described",
-                      {"--version", "65535", "--flags", "9", "--temperatures", "-0.05,12,3.5",
-                       "--fans", "-1,2000", "--voltages", "", "--voltage-count", "0"},
-                      "Version: 65535\nFlags: 9\nTemperatures: -0.05 12.00 3.50\n"
-                      "Fans: -1 2000\n"},
-        PublishedCase{"CountsBeyondValues",
-                      {"--fans", "7", "--fan-count", "40", "--temperature-count", "2"},
-                      "Version: 1\nFlags: 0\nTemperatures: 0.00 0.00\nFans: 7" +
-                          valuesText(std::vector<std::int32_t>(31, 0), false) + "\n"},
-        PublishedCase{"EmptyBlock", {}, "Version: 1\nFlags: 0\n"}),
+    testing::Values(PublishedCase{"Sample",
+                                  {"--sample"},
+                                  "Version: 3\nFlags: 1\nTemperatures: 45.50 38.25 51.00 29.75\n"
+                                  "Fans: 1240 980 0\nVoltages: 1.20 3.31 5.02 12.10\n"},
+                    PublishedCase{
+                        "Described",
+                        {"--version", "65535", "--flags", "9", "--temperatures", "-0.05,12,3.5",
+                         "--fans", "-1,2000", "--voltages", "", "--voltage-count", "0"},
+                        "Version: 65535\nFlags: 9\nTemperatures: -0.05 12.00 3.50\n"
+                        "Fans: -1 2000\n"},
+                    PublishedCase{"CountsBeyondValues",
+                                  {"--fans", "7", "--fan-count", "40", "--temperature-count", "2"},
+                                  "Version: 1\nFlags: 0\nTemperatures: 0.00 0.00\nFans: 7" +
+                                      valuesText(std::vector<std::int32_t>(31, 0), false) + "\n"},
+                    PublishedCase{"EmptyBlock", {}, "Version: 1\nFlags: 0\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RawCase {
@@ -80,8 +80,9 @@ const BlockDescription kRawBlock{.version = 4,
                                  .voltages = {1, {331}},
                                  .filler = 0xFF};
 const std::string kRawBytes = bytesOf(kRawBlock);
-const std::string kRawReport = "Version: 4\nFlags: 2\nTemperatures: 45.50 -1.20\nFans:" +
-                               valuesText(sequence(32, 3), false) + "\nVoltages: 3.31\n";
+const std::string kRawReport =
+    "Version: 4\nFlags: 2\nTemperatures: 45.50 -1.20\nFans:" + valuesText(sequence(32, 3), false) +
+    "\nVoltages: 3.31\n";
 
 class RawBlock : public testing::TestWithParam<RawCase> {};
 
@@ -174,8 +175,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--fans", "1.5"},
                   "--fans: '1.5' is not a whole number from -2147483648 to 2147483647"},
         UsageCase{"TooManyValues",
-                  {"--fans", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,"
-                             "26,27,28,29,30,31,32,33"},
+                  {"--fans",
+                   "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,"
+                   "26,27,28,29,30,31,32,33"},
                   "--fans: at most 32 values"},
         UsageCase{"MissingValue", {"--flags"}, "--flags: a value must follow"},
         UsageCase{"RawWithDescription",

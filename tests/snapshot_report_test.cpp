@@ -44,7 +44,9 @@ std::vector<ReportCase> reportCases() {
        {.temperatures = {2, {455, 380}}, .fans = {1, {980}}},
        "Version: 1\nFlags: 0\nTemperatures: 4.55 3.80\nFans: 980\n"},
       {"AllCountsZero", {.version = 7, .flags = 3}, "Version: 7\nFlags: 3\n"},
-      {"OneZeroTemperature", {.temperatures = {1, {0}}}, "Version: 1\nFlags: 0\nTemperatures: 0.00\n"},
+      {"OneZeroTemperature",
+       {.temperatures = {1, {0}}},
+       "Version: 1\nFlags: 0\nTemperatures: 0.00\n"},
       {"NegativeReadings",
        {.temperatures = {4, {-150, -5, -100, -99}}, .fans = {1, {-1}}, .voltages = {2, {-5, 1}}},
        "Version: 1\nFlags: 0\nTemperatures: -1.50 -0.05 -1.00 -0.99\nFans: -1\n"
@@ -62,7 +64,9 @@ std::vector<ReportCase> reportCases() {
        "Version: 1\nFlags: 0\nTemperatures:" + kScaledFull + "\nFans:" + kWholeFull +
            "\nVoltages:" + kScaledFull + "\n"},
       {"CountsAboveSlotsAreCut",
-       {.temperatures = {33, kSlotsFull}, .fans = {40, kSlotsFull}, .voltages = {65535, kSlotsFull}},
+       {.temperatures = {33, kSlotsFull},
+        .fans = {40, kSlotsFull},
+        .voltages = {65535, kSlotsFull}},
        "Version: 1\nFlags: 0\nTemperatures:" + kScaledFull + "\nFans:" + kWholeFull +
            "\nVoltages:" + kScaledFull + "\n"},
       {"GarbageBeyondCountsAndInMonitorBytes",
@@ -86,10 +90,10 @@ INSTANTIATE_TEST_SUITE_P(Blocks, SnapshotReport, testing::ValuesIn(reportCases()
 
 // Every entry of 32-bit range prints as the exact decimal of entry / 100, never "-0.00".
 TEST(SnapshotReportValues, ScaledEntriesPrintExactly) {
-  const std::int32_t probes[] = {0,       1,        -1,        5,         -5,       99,
-                                 -99,     100,      -100,      101,       455,      -455,
-                                 999999,  -1000001, 16777217,  -16777217, 123456789,
-                                 INT32_MAX - 1, INT32_MIN + 1, INT32_MAX, INT32_MIN};
+  const std::int32_t probes[] = {0,         1,         -1,          5,         -5,
+                                 99,        -99,       100,         -100,      101,
+                                 455,       -455,      999999,      -1000001,  16777217,
+                                 -16777217, 123456789, -2147483647, INT32_MAX, INT32_MIN};
   for (std::int32_t entry : probes) {
     BlockDescription block{.temperatures = {1, {entry}}};
     EXPECT_EQ(reportOf(encodeBlock(block)),

@@ -60,8 +60,8 @@ inline std::string formatHundredths(std::int32_t hundredths) {
   const long long value = hundredths;
   const unsigned long long magnitude = static_cast<unsigned long long>(std::llabs(value));
   const unsigned long long places = magnitude % 100;
-  return (value < 0 ? "-" : "") + std::to_string(magnitude / 100) + "." +
-         (places < 10 ? "0" : "") + std::to_string(places);
+  return (value < 0 ? "-" : "") + std::to_string(magnitude / 100) + "." + (places < 10 ? "0" : "") +
+         std::to_string(places);
 }
 
 // `count` entries 0, 1, ... scaled by `step`, with alternating signs.

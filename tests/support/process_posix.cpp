@@ -91,8 +91,8 @@ std::string builtProgram(const std::string& name) {
 std::string scratchPath(const std::string& leaf) {
   static unsigned counter = 0;
   const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp != nullptr ? tmp : "/tmp") + "/korvalen-test-" +
-         std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" + leaf;
+  return std::string(tmp != nullptr ? tmp : "/tmp") + "/korvalen-test-" + std::to_string(getpid()) +
+         "-" + std::to_string(counter++) + "-" + leaf;
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {

@@ -17,9 +17,9 @@
 
 namespace {
 
-constexpr int kUsageStatus = 64;      // EX_USAGE
-constexpr int kNoInputStatus = 66;    // EX_NOINPUT: the raw file cannot be read
-constexpr int kCantCreateStatus = 73; // EX_CANTCREAT: the block exists or cannot be made
+constexpr int kUsageStatus = 64;       // EX_USAGE
+constexpr int kNoInputStatus = 66;     // EX_NOINPUT: the raw file cannot be read
+constexpr int kCantCreateStatus = 73;  // EX_CANTCREAT: the block exists or cannot be made
 
 constexpr const char* kUsage =
     "Usage: korvalen-sim [BLOCK OPTIONS] [--churn] [--replace] [-- COMMAND [ARG...]]\n"
@@ -120,9 +120,9 @@ std::vector<std::int32_t> parseList(const char* option, std::string_view text, b
   while (!text.empty()) {
     const std::size_t comma = text.find(',');
     const std::string_view item = text.substr(0, comma);
-    values.push_back(scaled ? parseHundredths(option, item)
-                            : static_cast<std::int32_t>(
-                                  parseWhole(option, item, INT32_MIN, INT32_MAX)));
+    values.push_back(
+        scaled ? parseHundredths(option, item)
+               : static_cast<std::int32_t>(parseWhole(option, item, INT32_MIN, INT32_MAX)));
     if (comma == std::string_view::npos) break;
     text.remove_prefix(comma + 1);
     if (text.empty()) usageError(std::string(option) + ": the list ends with a comma");
@@ -218,7 +218,8 @@ void storeLittleEndian32(volatile std::uint8_t* at, std::int32_t value) {
 
 void storeReadings(std::uint8_t* block, std::size_t countOffset, std::size_t arrayOffset,
                    const Readings& readings) {
-  const long count = readings.count >= 0 ? readings.count : static_cast<long>(readings.values.size());
+  const long count =
+      readings.count >= 0 ? readings.count : static_cast<long>(readings.values.size());
   storeLittleEndian16(block + countOffset, static_cast<unsigned>(count));
   for (std::size_t i = 0; i < readings.values.size(); ++i) {
     storeLittleEndian32(block + arrayOffset + i * kReadingSize, readings.values[i]);
@@ -271,12 +272,24 @@ void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
       const std::uint32_t pick = nextRandom(state);
       std::uint32_t count;
       switch (pick % 6) {
-        case 0: count = 0; break;
-        case 1: count = 1; break;
-        case 2: count = kMaxReadings; break;
-        case 3: count = kMaxReadings + 1 + (pick >> 8) % 1000; break;
-        case 4: count = 65535; break;
-        default: count = (pick >> 8) % kMaxReadings; break;
+        case 0:
+          count = 0;
+          break;
+        case 1:
+          count = 1;
+          break;
+        case 2:
+          count = kMaxReadings;
+          break;
+        case 3:
+          count = kMaxReadings + 1 + (pick >> 8) % 1000;
+          break;
+        case 4:
+          count = 65535;
+          break;
+        default:
+          count = (pick >> 8) % kMaxReadings;
+          break;
       }
       volatile std::uint8_t* countAt = block + kCountOffsets[kind];
       countAt[0] = static_cast<std::uint8_t>(count);
@@ -313,9 +326,11 @@ int main(int argc, char** argv) {
   installStopHandlers();
   PublishedBlock block;
   switch (publishBlock(kSensorMappingName, bytes.data(), bytes.size(), options.replace, &block)) {
-    case PublishResult::published: break;
+    case PublishResult::published:
+      break;
     case PublishResult::alreadyExists:
-    case PublishResult::failed: return kCantCreateStatus;
+    case PublishResult::failed:
+      return kCantCreateStatus;
   }
 
   std::atomic<bool> stopChurn{false};

@@ -52,8 +52,8 @@ PublishResult publishBlock(const char* name, const std::uint8_t* bytes, std::siz
 
   void* view = nullptr;
   if (ftruncate(fd, static_cast<off_t>(size)) != 0 ||
-      (size != 0 && (view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) ==
-                        MAP_FAILED)) {
+      (size != 0 &&
+       (view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) == MAP_FAILED)) {
     std::fprintf(stderr, "korvalen-sim: cannot size %s: %s\n", name, std::strerror(errno));
     close(fd);
     shm_unlink(object.c_str());

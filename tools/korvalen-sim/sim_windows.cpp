@@ -33,9 +33,9 @@ HANDLE createBackingFile(const std::uint8_t* bytes, std::size_t size) {
   if (GetTempPathA(MAX_PATH, folder) == 0 || GetTempFileNameA(folder, "kvs", 0, path) == 0) {
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                            nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                  CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) return file;
   DWORD written = 0;
   if (!WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) || written != size) {
@@ -61,8 +61,8 @@ PublishResult publishBlock(const char* name, const std::uint8_t* bytes, std::siz
       return PublishResult::failed;
     }
   }
-  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size),
-                                      name);
+  HANDLE mapping =
+      CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);
   if (mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
     // Someone else's block, perhaps the real monitor's: close our handle and touch nothing.
     CloseHandle(mapping);
