@@ -25,6 +25,9 @@ std::string builtProgram(const std::string& name);
 // A fresh path for a scratch file of this test process.
 std::string scratchPath(const std::string& leaf);
 
+// The bytes of the file at `path`; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
 // Writes `bytes` to `path`, replacing it.
 void writeFile(const std::string& path, const std::string& bytes);
 

@@ -5,24 +5,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "process.h"
 
 extern char** environ;
-
-namespace {
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) {
   const std::string outPath = scratchPath("stdout");
@@ -73,8 +60,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
   waitpid(child, &status, 0);
   ProcessResult result;
   result.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-  result.out = readAll(outPath);
-  result.err = readAll(errPath);
+  result.out = readFile(outPath);
+  result.err = readFile(errPath);
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return result;
@@ -93,10 +80,6 @@ std::string scratchPath(const std::string& leaf) {
   const char* tmp = std::getenv("TMPDIR");
   return std::string(tmp != nullptr ? tmp : "/tmp") + "/korvalen-test-" + std::to_string(getpid()) +
          "-" + std::to_string(counter++) + "-" + leaf;
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string textModeLines(const std::string& text) { return text; }

@@ -1,20 +1,11 @@
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "../../tools/korvalen-sim/command_line_windows.h"
 #include "process.h"
 
 namespace {
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 HANDLE inheritableFile(const std::string& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -58,8 +49,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
 
   ProcessResult result;
   result.status = static_cast<int>(status);
-  result.out = readAll(outPath);
-  result.err = readAll(errPath);
+  result.out = readFile(outPath);
+  result.err = readFile(errPath);
   DeleteFileA(outPath.c_str());
   DeleteFileA(errPath.c_str());
   return result;
@@ -78,10 +69,6 @@ std::string scratchPath(const std::string& leaf) {
   GetTempPathA(MAX_PATH, folder);
   return std::string(folder) + "korvalen-test-" + std::to_string(GetCurrentProcessId()) + "-" +
          std::to_string(counter++) + "-" + leaf;
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string textModeLines(const std::string& text) {
