@@ -26,7 +26,7 @@ constexpr const char* kUsage =
     "Publishes a Korvalen sensor block under the monitor's name for korvalen-snapshot to read.\n"
     "\n"
     "Block (default: version 1, flags 0, no readings):\n"
-    "  --sample                the built-in sample readings (other options may amend them)\n"
+    "  --sample                the built-in sample readings (later options amend them)\n"
     "  --raw FILE              the bytes of FILE exactly as they stand, any length\n"
     "  --version N             version, 0 to 65535\n"
     "  --flags N               flag word, 0 to 65535\n"
