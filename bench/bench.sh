@@ -6,15 +6,17 @@
 #   3. write calls that carry the report to a file and to a pipe;
 #   4. under wine64, the x86_64 exe against a no-op exe from the same toolchain.
 # Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write.
-# Usage: bench/bench.sh [RUNS]   (default 2000 runs per native command)
+# Usage: bench/bench.sh [ROUNDS [RUNS]]   (default 7 rounds of 500 runs per native command)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" hyperfine strace gcc
+ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" hyperfine strace valgrind gcc
 
-runs=${1:-2000}
+rounds=${1:-7}
+runs=${2:-500}
 work=build/bench
 mkdir -p "$work"
+rm -f "$work/rounds.txt"
 
 echo "== building"
 cmake --preset native >/dev/null
@@ -43,13 +45,37 @@ echo "== machine"
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(uname -sr)"
 
 echo
-echo "== 1. whole-process time, $runs runs each (hyperfine, no shell)"
-sim hyperfine -N --warmup 100 --runs "$runs" --style none --export-csv "$work/native.csv" \
-  "$work/noop" "$snapshot" "$dynamic" >/dev/null 2>"$work/native.warnings"
-static_ratio=$(ratio "$work/native.csv" 2)
-echo "no-op (static)              median $(median_us "$work/native.csv" 1) us"
-echo "korvalen-snapshot (static)  median $(median_us "$work/native.csv" 2) us  ratio $static_ratio  ($(verdict "$static_ratio" 1.10) <= 1.10)"
-echo "korvalen-snapshot (dynamic) median $(median_us "$work/native.csv" 3) us  ratio $(ratio "$work/native.csv" 3)"
+echo "== 1. whole-process time: $rounds rounds of $runs runs each (hyperfine, no shell)"
+# Rounds alternate which program goes first, so that a drift of the machine's speed during the
+# run falls on both alike; the ratio reported is the median of the rounds' ratios.
+for round in $(seq "$rounds"); do
+  if [ $((round % 2)) -eq 1 ]; then order=("$work/noop" "$snapshot" "$dynamic"); else order=("$dynamic" "$snapshot" "$work/noop"); fi
+  sim hyperfine -N --warmup 50 --runs "$runs" --style none --export-csv "$work/round.csv" \
+    "${order[@]}" >/dev/null 2>"$work/native.warnings"
+  awk -F, -v noop="$work/noop" -v snapshot="$snapshot" -v dynamic="$dynamic" '
+    NR > 1 { median[$1] = $4 }
+    END { printf "%.9f %.9f %.9f\n", median[noop], median[snapshot], median[dynamic] }' \
+    "$work/round.csv" >>"$work/rounds.txt"
+done
+summary=$(awk '
+  { noop[NR] = $1; static_ratio[NR] = $2 / $1; dynamic_ratio[NR] = $3 / $1 }
+  function median(values, n,   i, j, t) {
+    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (values[j] < values[i]) { t = values[i]; values[i] = values[j]; values[j] = t }
+    return n % 2 ? values[(n + 1) / 2] : (values[n / 2] + values[n / 2 + 1]) / 2
+  }
+  END {
+    lo = 1e9; hi = 0
+    for (i = 1; i <= NR; i++) { if (static_ratio[i] < lo) lo = static_ratio[i]; if (static_ratio[i] > hi) hi = static_ratio[i] }
+    printf "%.0f %.3f %.3f %.3f %.3f\n", median(noop, NR) * 1e6, median(static_ratio, NR), lo, hi, median(dynamic_ratio, NR)
+  }' "$work/rounds.txt")
+read -r noop_us static_ratio low high dynamic_ratio <<<"$summary"
+echo "no-op (static):              median $noop_us us"
+echo "korvalen-snapshot (static):  ratio $static_ratio (rounds $low to $high)  ($(verdict "$static_ratio" 1.10) <= 1.10)"
+echo "korvalen-snapshot (dynamic): ratio $dynamic_ratio"
+
+echo "instructions, which unlike time repeat exactly (callgrind):"
+instructions() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null | sed -n 's/.*Collected : //p'; }
+echo "  no-op $(instructions "$work/noop"); korvalen-snapshot $(sim sh -c "$(declare -f instructions); instructions $snapshot")"
 
 echo
 echo "== 2. system calls (strace)"
