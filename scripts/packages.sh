@@ -19,4 +19,4 @@ ensure_packages() {
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 HARDENING_PACKAGES=(clang libclang-rt-14-dev valgrind)
-WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 binutils)
+WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 binutils googletest)

@@ -270,27 +270,13 @@ void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
   while (!stop.load(std::memory_order_relaxed)) {
     for (int kind = 0; kind < 3; ++kind) {
       const std::uint32_t pick = nextRandom(state);
-      std::uint32_t count;
-      switch (pick % 6) {
-        case 0:
-          count = 0;
-          break;
-        case 1:
-          count = 1;
-          break;
-        case 2:
-          count = kMaxReadings;
-          break;
-        case 3:
-          count = kMaxReadings + 1 + (pick >> 8) % 1000;
-          break;
-        case 4:
-          count = 65535;
-          break;
-        default:
-          count = (pick >> 8) % kMaxReadings;
-          break;
-      }
+      const std::uint32_t counts[] = {0,
+                                      1,
+                                      kMaxReadings,
+                                      kMaxReadings + 1 + (pick >> 8) % 1000,
+                                      65535,
+                                      (pick >> 8) % kMaxReadings};
+      const std::uint32_t count = counts[pick % 6];
       volatile std::uint8_t* countAt = block + kCountOffsets[kind];
       countAt[0] = static_cast<std::uint8_t>(count);
       countAt[1] = static_cast<std::uint8_t>(count >> 8);
@@ -325,12 +311,9 @@ int main(int argc, char** argv) {
 
   installStopHandlers();
   PublishedBlock block;
-  switch (publishBlock(kSensorMappingName, bytes.data(), bytes.size(), options.replace, &block)) {
-    case PublishResult::published:
-      break;
-    case PublishResult::alreadyExists:
-    case PublishResult::failed:
-      return kCantCreateStatus;
+  if (publishBlock(kSensorMappingName, bytes.data(), bytes.size(), options.replace, &block) !=
+      PublishResult::published) {
+    return kCantCreateStatus;
   }
 
   std::atomic<bool> stopChurn{false};
