@@ -1,11 +1,16 @@
 // Snapshots taken while korvalen-sim rewrites the block as fast as it can: whatever the timing,
 // every report must be well formed, and every value must come from the slot it is printed in.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/block_bytes.h"
 #include "support/process.h"
 
 namespace {
@@ -92,6 +97,43 @@ TEST(Churn, EverySnapshotOfARewrittenBlockIsWellFormed) {
     if (!problem.empty() && ++failures <= 5) ADD_FAILURE() << problem << "\nin:\n" << report;
   }
   EXPECT_EQ(failures, 0);
+}
+
+TEST(Churn, BlockRecreatedUnderTheReaderEndsInReportOrMapError) {
+  // A publisher that keeps cutting its block to nothing and writing it back: a reader finds the
+  // whole block, or memory that is gone, which must end in the map error and never in a signal.
+  const char* const path = "/dev/shm/KVSharedMemory_QDX";
+  const BlockDescription block{.version = 9, .fans = {2, {1200, -3}}};
+  const std::string bytes = bytesOf(block);
+  const int fd = open(path, O_RDWR | O_CREAT | O_EXCL, 0644);
+  ASSERT_GE(fd, 0) << path << " is in use";
+  const pid_t publisher = fork();
+  if (publisher == 0) {
+    for (;;) {
+      if (ftruncate(fd, 0) != 0 || pwrite(fd, bytes.data(), bytes.size(), 0) < 0) _exit(1);
+    }
+  }
+  close(fd);
+
+  int reports = 0, mapErrors = 0;
+  for (int run = 0; run < 300; ++run) {
+    const ProcessResult result = runProcess({builtProgram("korvalen-snapshot")});
+    if (result.status == 0 && result.out == "Version: 9\nFlags: 0\nFans: 1200 -3\n" &&
+        result.err.empty()) {
+      ++reports;
+    } else if (result.status == 2 && result.out.empty() &&
+               result.err == "Korvalen MapViewOfFile Error.\n") {
+      ++mapErrors;
+    } else {
+      ADD_FAILURE() << "run " << run << ": status " << result.status << "\nout: " << result.out
+                    << "\nerr: " << result.err;
+      break;
+    }
+  }
+  kill(publisher, SIGKILL);
+  waitpid(publisher, nullptr, 0);
+  unlink(path);
+  std::printf("%d reports, %d map errors\n", reports, mapErrors);
 }
 
 }  // namespace

@@ -10,19 +10,30 @@
 // An opened named block: a HANDLE on Windows, a file descriptor on POSIX.
 struct NamedBlockHandle {
   std::intptr_t value;
+  std::int64_t size;  // POSIX: the object's size when opened, or -1 if it is no regular object
 };
 
 // Opens the existing block called `name` for reading; never creates one. Returns true and sets
-// `*handle` on success; returns false when no such block exists or access is refused.
+// `*handle` on success; returns false when no such block exists or access is refused. On POSIX,
+// where anyone may create an object under any name, an object owned by a user other than the
+// caller or root is refused too.
 bool openNamedBlock(const char* name, NamedBlockHandle* handle);
 
 // Maps the first `size` bytes of the opened block read-only. Returns the address of the view, or
-// null when the block cannot be mapped, including when it is smaller than `size` bytes. The view
-// stays until the process ends.
+// null when the block cannot be mapped. On POSIX that includes a block smaller than `size`
+// bytes. On Windows the system decides: a file-backed block smaller than `size` fails, while a
+// memory-backed one is rounded up to a whole page and maps. The view stays until the process
+// ends.
 const volatile std::uint8_t* mapNamedBlock(NamedBlockHandle handle, std::size_t size);
 
 // Closes the handle; an error is ignored. A view mapped from it stays valid.
 void closeNamedBlock(NamedBlockHandle handle);
+
+// From now on, a read of the view of `handle` that finds no memory behind it (on POSIX the
+// object shrank, or its page cannot be allocated) ends the process at once: the handle is
+// closed, `message` is written to stderr, and the exit status is `status`. Buffered standard
+// output is dropped, never written. `message` must outlive the process.
+void endProcessOnViewFault(NamedBlockHandle handle, const char* message, int status);
 
 // Prepares the standard streams so that a failed write only fails: on POSIX a reader that closed
 // its pipe would otherwise kill the process with SIGPIPE. Does nothing where writes cannot kill.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "platform/named_block.h"
@@ -13,6 +14,20 @@
 namespace {
 
 constexpr std::size_t kMaxObjectName = 255;
+
+// What endOnViewFault needs, set before it can run.
+volatile std::sig_atomic_t faultHandle = -1;
+const char* faultMessage = "";
+std::size_t faultMessageLength = 0;
+int faultStatus = 0;
+
+// The SIGBUS handler: uses only async-signal-safe calls, and never returns to the read.
+void endOnViewFault(int) {
+  close(faultHandle);
+  const ssize_t ignored = write(STDERR_FILENO, faultMessage, faultMessageLength);
+  static_cast<void>(ignored);
+  _exit(faultStatus);
+}
 
 }  // namespace
 
@@ -27,24 +42,44 @@ bool openNamedBlock(const char* name, NamedBlockHandle* handle) {
   // block's name would otherwise wait forever for a writer. It changes nothing for a real object.
   const int fd = shm_open(objectName, O_RDONLY | O_NONBLOCK, 0);
   if (fd < 0) return false;
+
+  // Any user can plant an object under the name, or take it before the monitor starts. Windows
+  // looks the name up in the caller's own session, where other users cannot create objects; the
+  // counterpart here is to trust only objects of the caller's own user or of root.
+  struct stat status;
+  if (fstat(fd, &status) != 0 || (status.st_uid != 0 && status.st_uid != geteuid())) {
+    close(fd);
+    return false;
+  }
   handle->value = fd;
+  handle->size = S_ISREG(status.st_mode) ? static_cast<std::int64_t>(status.st_size) : -1;
   return true;
 }
 
 const volatile std::uint8_t* mapNamedBlock(NamedBlockHandle handle, std::size_t size) {
-  const int fd = static_cast<int>(handle.value);
   // mmap succeeds past the end of a small object and the first read there dies of SIGBUS, so
-  // the size is checked first. Anything but a regular object (a FIFO, a directory) fails too.
-  struct stat status;
-  if (fstat(fd, &status) != 0) return nullptr;
-  if (!S_ISREG(status.st_mode)) return nullptr;
-  if (status.st_size < 0 || static_cast<unsigned long long>(status.st_size) < size) return nullptr;
-
-  void* view = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  // the size seen at open is checked first. Anything but a regular object (a FIFO, a
+  // directory) fails too.
+  if (handle.size < 0 || static_cast<std::uint64_t>(handle.size) < size) return nullptr;
+  void* view = mmap(nullptr, size, PROT_READ, MAP_SHARED, static_cast<int>(handle.value), 0);
   if (view == MAP_FAILED) return nullptr;
   return static_cast<const volatile std::uint8_t*>(view);
 }
 
 void closeNamedBlock(NamedBlockHandle handle) { close(static_cast<int>(handle.value)); }
+
+void endProcessOnViewFault(NamedBlockHandle handle, const char* message, int status) {
+  // The object may still shrink after the size check, and a page of a full tmpfs cannot be
+  // allocated when first read: either faults with SIGBUS.
+  faultHandle = static_cast<std::sig_atomic_t>(handle.value);
+  faultMessage = message;
+  faultMessageLength = std::strlen(message);
+  faultStatus = status;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = endOnViewFault;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, nullptr);
+}
 
 void prepareStandardStreams() { signal(SIGPIPE, SIG_IGN); }

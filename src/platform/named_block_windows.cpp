@@ -8,11 +8,14 @@ bool openNamedBlock(const char* name, NamedBlockHandle* handle) {
   HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
   if (mapping == nullptr) return false;
   handle->value = reinterpret_cast<std::intptr_t>(mapping);
+  handle->size = -1;  // not known, nor needed: MapViewOfFile checks
   return true;
 }
 
 const volatile std::uint8_t* mapNamedBlock(NamedBlockHandle handle, std::size_t size) {
-  // Fails by itself when the object is smaller than `size`.
+  // Fails by itself when the view would reach past the section. A section backed by a file is
+  // as large as the file, but one backed by memory is rounded up to a whole page, so a small
+  // memory-backed block maps (as seen under Wine).
   void* view = MapViewOfFile(reinterpret_cast<HANDLE>(handle.value), FILE_MAP_READ, 0, 0, size);
   return static_cast<const volatile std::uint8_t*>(view);
 }
@@ -20,6 +23,11 @@ const volatile std::uint8_t* mapNamedBlock(NamedBlockHandle handle, std::size_t 
 void closeNamedBlock(NamedBlockHandle handle) {
   CloseHandle(reinterpret_cast<HANDLE>(handle.value));
 }
+
+// Nothing to arrange: Windows documents that a file cannot be shrunk while a view of it is
+// mapped, and commits a memory-backed section's pages when it is created, so a view of the
+// monitor's block does not lose its memory. No test here has shown otherwise.
+void endProcessOnViewFault(NamedBlockHandle, const char*, int) {}
 
 // A write to a closed pipe fails with an error on Windows; nothing can kill the process.
 void prepareStandardStreams() {}
