@@ -1,5 +1,5 @@
-// Builds sensor blocks byte by byte, and formats readings the way the report must show them,
-// by integer arithmetic that does not depend on printf.
+// Sensor blocks as bytes, and readings formatted the way the report must show them, by integer
+// arithmetic that does not depend on printf.
 #ifndef KORVALEN_TESTS_SUPPORT_BLOCK_BYTES_H
 #define KORVALEN_TESTS_SUPPORT_BLOCK_BYTES_H
 
@@ -8,46 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sensor/sensor_block.h"
-
-struct ReadingsDescription {
-  std::uint16_t count = 0;
-  std::vector<std::int32_t> entries;  // slots from 0; the rest hold the filler
-};
-
-struct BlockDescription {
-  std::uint16_t version = 1;
-  std::uint16_t flags = 0;
-  ReadingsDescription temperatures, fans, voltages;
-  std::uint8_t filler = 0;  // every byte not given a value, the monitor's own bytes included
-};
-
-inline void putLittleEndian(std::vector<std::uint8_t>& bytes, std::size_t offset,
-                            std::uint32_t value, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-inline std::vector<std::uint8_t> encodeBlock(const BlockDescription& block) {
-  std::vector<std::uint8_t> bytes(kSensorBlockSize, block.filler);
-  putLittleEndian(bytes, kVersionOffset, block.version, 2);
-  putLittleEndian(bytes, kFlagsOffset, block.flags, 2);
-  const struct {
-    const ReadingsDescription& readings;
-    std::size_t countOffset, arrayOffset;
-  } kinds[] = {{block.temperatures, kTemperatureCountOffset, kTemperaturesOffset},
-               {block.fans, kFanCountOffset, kFansOffset},
-               {block.voltages, kVoltageCountOffset, kVoltagesOffset}};
-  for (const auto& kind : kinds) {
-    putLittleEndian(bytes, kind.countOffset, kind.readings.count, 2);
-    for (std::size_t i = 0; i < kind.readings.entries.size(); ++i) {
-      putLittleEndian(bytes, kind.arrayOffset + 4 * i,
-                      static_cast<std::uint32_t>(kind.readings.entries[i]), 4);
-    }
-  }
-  return bytes;
-}
+#include "common/block_encoder.h"
 
 // The record's bytes as a string, ready to be written to a file.
 inline std::string bytesOf(const BlockDescription& block) {

@@ -14,9 +14,21 @@ struct ProcessResult {
 // Where the child's standard output goes. The last two exist on POSIX only.
 enum class OutputSink { capture, fullDevice, closedPipe };
 
-// Runs `argv` with standard input empty and waits for it.
+// How long a child may run before it is taken for hung: it is then stopped, and runProcess
+// throws, which fails the test that ran it with the reason.
+inline constexpr int kProcessTimeLimitSeconds = 60;
+
+// Runs `argv` with standard input empty and waits for it, at most kProcessTimeLimitSeconds.
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          OutputSink sink = OutputSink::capture);
+
+// `argv` made to run without the power to bypass access checks: unchanged where the caller has
+// none (Windows, a POSIX user other than root), otherwise run as the user nobody.
+std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv);
+
+// POSIX only: `argv` run as `user` through setpriv, with the built programs in it copied where
+// that user can run them.
+std::vector<std::string> asUser(const std::string& user, const std::vector<std::string>& argv);
 
 // The path of program `name` built beside the running test ("korvalen-sim" becomes
 // ".../korvalen-sim.exe" on Windows).

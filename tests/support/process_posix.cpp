@@ -1,15 +1,36 @@
 #include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 #include "process.h"
 
 extern char** environ;
+
+namespace {
+
+// Waits up to `seconds` for `child` to end; returns false when it is still running.
+bool waitFor(pid_t child, int seconds, int* status) {
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+  if (pidfd < 0) throw std::runtime_error("pidfd_open");
+  struct pollfd ended = {pidfd, POLLIN, 0};
+  int ready;
+  while ((ready = poll(&ended, 1, seconds * 1000)) < 0 && errno == EINTR) {
+  }
+  close(pidfd);
+  return ready > 0 && waitpid(child, status, 0) == child;
+}
+
+}  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) {
   const std::string outPath = scratchPath("stdout");
@@ -37,14 +58,16 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
 
-  // The child must meet SIGPIPE with its default action, as from a shell.
+  // The child meets SIGPIPE with its default action, as from a shell, and leads a process group
+  // of its own, so that a hung child can be stopped with whatever it started.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -57,7 +80,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
   if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
 
   int status = 0;
-  waitpid(child, &status, 0);
+  if (!waitFor(child, kProcessTimeLimitSeconds, &status)) {
+    // SIGTERM first, so that a simulator among them withdraws its block.
+    kill(-child, SIGTERM);
+    if (!waitFor(child, 5, &status)) kill(-child, SIGKILL);
+    waitpid(child, &status, 0);
+    throw std::runtime_error(argv[0] + " did not end within " +
+                             std::to_string(kProcessTimeLimitSeconds) + " s and was stopped");
+  }
   ProcessResult result;
   result.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   result.out = readFile(outPath);
@@ -65,6 +95,37 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return result;
+}
+
+std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv) {
+  return geteuid() == 0 ? asUser("nobody", argv) : argv;
+}
+
+std::vector<std::string> asUser(const std::string& user, const std::vector<std::string>& argv) {
+  const struct passwd* entry = getpwnam(user.c_str());
+  if (entry == nullptr) throw std::runtime_error("no user " + user);
+  // The build folder may be closed to other users; the programs run from a copy that is not.
+  static const struct SharedFolder {
+    std::filesystem::path path = scratchPath("programs");
+    SharedFolder() {
+      std::filesystem::create_directory(path);
+      std::filesystem::permissions(path, std::filesystem::perms(0755));
+    }
+    ~SharedFolder() { std::filesystem::remove_all(path); }
+  } shared;
+  std::vector<std::string> wrapped{"/usr/bin/setpriv", "--reuid=" + std::to_string(entry->pw_uid),
+                                   "--regid=" + std::to_string(entry->pw_gid), "--clear-groups"};
+  const std::string builtFolder = builtProgram("");
+  for (const std::string& arg : argv) {
+    if (arg.rfind(builtFolder, 0) != 0) {
+      wrapped.push_back(arg);
+      continue;
+    }
+    const std::filesystem::path copy = shared.path / arg.substr(builtFolder.size());
+    std::filesystem::copy_file(arg, copy, std::filesystem::copy_options::skip_existing);
+    wrapped.push_back(copy.string());
+  }
+  return wrapped;
 }
 
 std::string builtProgram(const std::string& name) {

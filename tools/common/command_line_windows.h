@@ -1,6 +1,6 @@
 // Building a Windows command line that the C runtime splits back into the same arguments.
-#ifndef KORVALEN_SIM_COMMAND_LINE_WINDOWS_H
-#define KORVALEN_SIM_COMMAND_LINE_WINDOWS_H
+#ifndef KORVALEN_COMMON_COMMAND_LINE_WINDOWS_H
+#define KORVALEN_COMMON_COMMAND_LINE_WINDOWS_H
 
 #include <string>
 
@@ -28,4 +28,4 @@ inline void appendArgument(std::string& line, const std::string& argument) {
   line += '"';
 }
 
-#endif  // KORVALEN_SIM_COMMAND_LINE_WINDOWS_H
+#endif  // KORVALEN_COMMON_COMMAND_LINE_WINDOWS_H

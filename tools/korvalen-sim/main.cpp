@@ -1,95 +1,42 @@
 // korvalen-sim: a stand-in for the Korvalen monitor. It publishes one sensor block under the
 // monitor's name, for demos and tests of korvalen-snapshot, and withdraws it when done.
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "app/run_snapshot.h"
-#include "sensor/sensor_block.h"
+#include "common/block_encoder.h"
 #include "sim_platform.h"
 
 namespace {
 
-constexpr int kUsageStatus = 64;       // EX_USAGE
-constexpr int kNoInputStatus = 66;     // EX_NOINPUT: the raw file cannot be read
-constexpr int kCantCreateStatus = 73;  // EX_CANTCREAT: the block exists or cannot be made
+constexpr int kUsageStatus = 64;    // EX_USAGE
+constexpr int kNoInputStatus = 66;  // EX_NOINPUT: the raw file cannot be read or is too large
+// Far more than any record, far less than memory: a raw block is read whole before publishing.
+constexpr std::size_t kMaxRawBytes = 1024 * 1024;
 
-constexpr const char* kUsage =
-    "Usage: korvalen-sim [BLOCK OPTIONS] [--churn] [--replace] [-- COMMAND [ARG...]]\n"
-    "Publishes a Korvalen sensor block under the monitor's name for korvalen-snapshot to read.\n"
-    "\n"
-    "Block (default: version 1, flags 0, no readings):\n"
-    "  --sample                the built-in sample readings (later options amend them)\n"
-    "  --raw FILE              the bytes of FILE exactly as they stand, any length\n"
-    "  --version N             version, 0 to 65535\n"
-    "  --flags N               flag word, 0 to 65535\n"
-    "  --temperatures LIST     degrees, comma-separated, up to two decimals (at most 32)\n"
-    "  --fans LIST             whole numbers, comma-separated (at most 32)\n"
-    "  --voltages LIST         volts, comma-separated, up to two decimals (at most 32)\n"
-    "  --temperature-count N   count to publish, 0 to 65535 (default: the number of values)\n"
-    "  --fan-count N           likewise for fans\n"
-    "  --voltage-count N       likewise for voltages\n"
-    "\n"
+constexpr const char* kFooter =
     "Lifetime:\n"
-    "  -- COMMAND [ARG...]     run COMMAND while the block is published, withdraw the block,\n"
-    "                          and exit with COMMAND's status; without a command, hold the\n"
-    "                          block until SIGINT, SIGTERM or end of standard input\n"
-    "  --churn                 keep rewriting counts and readings as fast as possible; each\n"
-    "                          reading's low byte holds its slot number (0 to 31)\n"
-    "  --replace               remove a stale block left under the name first\n"
-    "  --help                  show this help\n"
+    "  -- COMMAND [ARG...]    run COMMAND while the block is published, withdraw the block, and\n"
+    "                         exit with COMMAND's status; without a command, hold the block\n"
+    "                         until SIGINT, SIGTERM, SIGHUP, SIGQUIT or end of standard input\n"
     "\n"
-    "Exit status: COMMAND's, or 0 when held; 64 bad usage, 66 unreadable raw file, 73 block\n"
-    "already published or not creatable, 127 COMMAND not startable.\n";
+    "Exit status: COMMAND's, or 0 when held; 64 bad usage; 66 raw file unreadable or over\n"
+    "1 MiB; 73 block already published or not creatable; 126 COMMAND cannot be executed;\n"
+    "127 COMMAND not found.";
 
-struct Readings {
-  std::vector<std::int32_t> values;
-  long count = -1;  // -1: the number of values
-};
-
-struct Options {
-  const char* rawPath = nullptr;
-  bool describedBlock = false;
-  long version = 1;
-  long flags = 0;
-  Readings temperatures, fans, voltages;
-  bool churn = false;
-  bool replace = false;
-  char** command = nullptr;
-};
-
-[[noreturn]] void usageError(const std::string& message) {
-  std::fprintf(stderr, "korvalen-sim: %s\n%s", message.c_str(), kUsage);
-  std::exit(kUsageStatus);
-}
-
-// Parses a decimal integer in [low, high]; exits with a usage error naming `option` otherwise.
-long parseWhole(const char* option, std::string_view text, long low, long high) {
-  const std::string copy(text);
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(copy.c_str(), &end, 10);
-  if (copy.empty() || *end != '\0' || errno == ERANGE || value < low || value > high ||
-      copy.find_first_of(" \t\n+") != std::string::npos) {
-    usageError(std::string(option) + ": '" + copy + "' is not a whole number from " +
-               std::to_string(low) + " to " + std::to_string(high));
-  }
-  return static_cast<long>(value);
-}
-
-// Parses a decimal with at most two places ("-12.5") into hundredths, exactly.
-std::int32_t parseHundredths(const char* option, std::string_view text) {
-  const auto fail = [&]() -> std::int32_t {
-    usageError(std::string(option) + ": '" + std::string(text) +
-               "' is not a decimal with at most two places from -21474836.48 to 21474836.47");
-  };
+// Parses a decimal with at most two places ("-12.5") into hundredths, exactly; nothing else.
+std::optional<std::int32_t> parseHundredths(std::string_view text) {
   std::size_t at = 0;
   const bool negative = at < text.size() && text[at] == '-';
   if (negative) ++at;
@@ -97,7 +44,7 @@ std::int32_t parseHundredths(const char* option, std::string_view text) {
   std::size_t wholeDigits = 0;
   for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++wholeDigits) {
     magnitude = magnitude * 10 + (text[at] - '0');
-    if (magnitude > 100000000LL) return fail();
+    if (magnitude > 100000000LL) return std::nullopt;
   }
   std::size_t placeDigits = 0;
   long long places = 0;
@@ -105,150 +52,188 @@ std::int32_t parseHundredths(const char* option, std::string_view text) {
     for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++placeDigits) {
       places = places * 10 + (text[at] - '0');
     }
-    if (placeDigits == 0) return fail();
+    if (placeDigits == 0) return std::nullopt;
   }
-  if (at != text.size() || wholeDigits == 0 || placeDigits > 2) return fail();
+  if (at != text.size() || wholeDigits == 0 || placeDigits > 2) return std::nullopt;
   if (placeDigits == 1) places *= 10;
   const long long hundredths = (negative ? -1 : 1) * (magnitude * 100 + places);
-  if (hundredths < INT32_MIN || hundredths > INT32_MAX) return fail();
+  if (hundredths < INT32_MIN || hundredths > INT32_MAX) return std::nullopt;
   return static_cast<std::int32_t>(hundredths);
 }
 
-// Parses a comma-separated list of at most kMaxReadings values; an empty list has no values.
-std::vector<std::int32_t> parseList(const char* option, std::string_view text, bool scaled) {
-  std::vector<std::int32_t> values;
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    const std::string_view item = text.substr(0, comma);
-    values.push_back(
-        scaled ? parseHundredths(option, item)
-               : static_cast<std::int32_t>(parseWhole(option, item, INT32_MIN, INT32_MAX)));
-    if (comma == std::string_view::npos) break;
-    text.remove_prefix(comma + 1);
-    if (text.empty()) usageError(std::string(option) + ": the list ends with a comma");
-  }
-  if (values.size() > kMaxReadings) {
-    usageError(std::string(option) + ": at most " + std::to_string(kMaxReadings) + " values");
-  }
-  return values;
+// Turns a decimal with up to two places into its hundredths, which CLI11 then converts.
+const CLI::Validator kHundredths(
+    [](std::string& text) -> std::string {
+      const std::optional<std::int32_t> hundredths = parseHundredths(text);
+      if (!hundredths) {
+        return "'" + text +
+               "' is not a decimal with at most two places from -21474836.48 to 21474836.47";
+      }
+      text = std::to_string(*hundredths);
+      return {};
+    },
+    "DECIMAL");
+
+// Admits plain decimal digits with an optional '-', and drops leading zeros: CLI11 converts with
+// strtoll in base 0, which would take white space, '+', "0x" and octal.
+const CLI::Validator kWhole(
+    [](std::string& text) -> std::string {
+      const std::size_t digitsFrom = text.size() > 1 && text[0] == '-' ? 1 : 0;
+      if (digitsFrom == text.size() ||
+          text.find_first_not_of("0123456789", digitsFrom) != std::string::npos) {
+        return "'" + text + "' is not a whole number";
+      }
+      const std::size_t significant =
+          std::min(text.find_first_not_of('0', digitsFrom), text.size() - 1);
+      text.erase(digitsFrom, significant - digitsFrom);
+      return {};
+    },
+    "WHOLE");
+
+const CLI::Range kSixteenBits(0, 65535);
+
+BlockDescription sampleBlock() {
+  return {.version = 3,
+          .flags = 1,
+          .temperatures = {4, {4550, 3825, 5100, 2975}},
+          .fans = {3, {1240, 980, 0}},
+          .voltages = {4, {120, 331, 502, 1210}}};
 }
 
-void useSample(Options& options) {
-  options.version = 3;
-  options.flags = 1;
-  options.temperatures.values = {4550, 3825, 5100, 2975};
-  options.fans.values = {1240, 980, 0};
-  options.voltages.values = {120, 331, 502, 1210};
-}
+struct SimOptions {
+  BlockDescription block;
+  std::string rawPath;  // empty: the described block
+  PublishOptions publish;
+  bool churn = false;
+  std::vector<std::string> command;  // empty: hold
+};
 
-Options parseOptions(int argc, char** argv) {
-  Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--") {
-      if (i + 1 == argc) usageError("--: no command follows");
-      options.command = argv + i + 1;
-      break;
-    }
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    }
-    if (arg == "--churn") {
-      options.churn = true;
-      continue;
-    }
-    if (arg == "--replace") {
-      options.replace = true;
-      continue;
-    }
-    if (arg == "--sample") {
-      useSample(options);
-      options.describedBlock = true;
-      continue;
-    }
-    const char* option = argv[i];
-    const auto value = [&]() -> const char* {
-      if (i + 1 == argc) usageError(std::string(option) + ": a value must follow");
-      return argv[++i];
-    };
-    if (arg == "--raw") {
-      options.rawPath = value();
-      continue;
-    }
-    options.describedBlock = true;
-    if (arg == "--version") {
-      options.version = parseWhole(option, value(), 0, 65535);
-    } else if (arg == "--flags") {
-      options.flags = parseWhole(option, value(), 0, 65535);
-    } else if (arg == "--temperatures") {
-      options.temperatures.values = parseList(option, value(), true);
-    } else if (arg == "--fans") {
-      options.fans.values = parseList(option, value(), false);
-    } else if (arg == "--voltages") {
-      options.voltages.values = parseList(option, value(), true);
-    } else if (arg == "--temperature-count") {
-      options.temperatures.count = parseWhole(option, value(), 0, 65535);
-    } else if (arg == "--fan-count") {
-      options.fans.count = parseWhole(option, value(), 0, 65535);
-    } else if (arg == "--voltage-count") {
-      options.voltages.count = parseWhole(option, value(), 0, 65535);
+// One kind of reading on the command line: its values and the count to publish.
+struct KindOptions {
+  ReadingKind kind;
+  const char* valuesName;
+  const char* countName;
+  const char* unit;
+  bool scaled;
+  std::vector<std::int32_t> values{};
+  std::uint16_t count = 0;
+  CLI::Option* valuesOption = nullptr;
+  CLI::Option* countOption = nullptr;
+};
+
+// Parses the command line. Returns the options, or an exit status once help, the version or a
+// usage error has been printed.
+std::variant<SimOptions, int> parseOptions(int argc, char** argv) {
+  // Everything after "--" is the command, untouched by the parser.
+  int optionCount = 1;
+  while (optionCount < argc && std::strcmp(argv[optionCount], "--") != 0) ++optionCount;
+
+  SimOptions options;
+  CLI::App app(
+      "Publishes a Korvalen sensor block under the monitor's name for korvalen-snapshot "
+      "to read. Block options amend the default block (version 1, flags 0, no "
+      "readings), or --sample wherever it stands.",
+      "korvalen-sim");
+  app.set_version_flag("--version", "korvalen-sim " KORVALEN_VERSION);
+  app.footer(kFooter);
+  bool sample = false;
+  std::uint16_t version = 0, flags = 0;
+  CLI::Option* versionOption =
+      app.add_option("--block-version", version, "the block's version field, 0 to 65535")
+          ->transform(kWhole)
+          ->check(kSixteenBits);
+  CLI::Option* flagsOption = app.add_option("--flags", flags, "the block's flag word, 0 to 65535")
+                                 ->transform(kWhole)
+                                 ->check(kSixteenBits);
+  std::vector<CLI::Option*> described{
+      app.add_flag("--sample", sample, "the built-in sample readings"), versionOption, flagsOption};
+  KindOptions kinds[] = {
+      {ReadingKind::temperatures, "--temperatures", "--temperature-count", "degrees", true, {}},
+      {ReadingKind::fans, "--fans", "--fan-count", "whole numbers", false, {}},
+      {ReadingKind::voltages, "--voltages", "--voltage-count", "volts", true, {}}};
+  for (KindOptions& kind : kinds) {
+    kind.valuesOption = app.add_option(kind.valuesName, kind.values,
+                                       std::string(kind.unit) + ", comma-separated, at most 32" +
+                                           (kind.scaled ? ", up to two decimals" : ""))
+                            ->delimiter(',')
+                            ->expected(1, static_cast<int>(kMaxReadings));
+    if (kind.scaled) {
+      kind.valuesOption->transform(kHundredths);
     } else {
-      usageError("unknown option '" + std::string(arg) + "'");
+      kind.valuesOption->transform(kWhole)->check(CLI::Range(INT32_MIN, INT32_MAX));
     }
+    kind.countOption = app.add_option(kind.countName, kind.count,
+                                      "the count to publish, 0 to 65535 (default: the number "
+                                      "of values)")
+                           ->transform(kWhole)
+                           ->check(kSixteenBits);
+    described.push_back(kind.valuesOption);
+    described.push_back(kind.countOption);
   }
-  if (options.rawPath != nullptr && options.describedBlock) {
-    usageError("--raw: cannot be combined with options that describe the block");
+  CLI::Option* raw = app.add_option("--raw", options.rawPath,
+                                    "the bytes of FILE exactly as they stand, any "
+                                    "length up to 1 MiB")
+                         ->type_name("FILE");
+  for (CLI::Option* option : described) raw->excludes(option);
+  app.add_flag("--churn", options.churn,
+               "keep rewriting counts and readings as fast as possible; each reading's low byte "
+               "holds its slot number (0 to 31)");
+  app.add_flag("--replace", options.publish.replaceStale,
+               "remove a stale block left under the name first");
+  app.add_flag("--refuse-readers", options.publish.refuseReaders,
+               "publish a block that no one else may open");
+
+  try {
+    app.parse(optionCount, argv);
+    if (optionCount + 1 == argc) throw CLI::ValidationError("--", "no command follows");
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    std::fprintf(stderr, "korvalen-sim: %s\nRun 'korvalen-sim --help' for the options.\n",
+                 error.what());
+    return kUsageStatus;
   }
+
+  if (sample) options.block = sampleBlock();
+  if (*versionOption) options.block.version = version;
+  if (*flagsOption) options.block.flags = flags;
+  for (const KindOptions& kind : kinds) {
+    ReadingsDescription& readings = options.block.readings(kind.kind);
+    if (*kind.valuesOption) {
+      readings.entries = kind.values;
+      readings.count = static_cast<std::uint16_t>(kind.values.size());
+    }
+    if (*kind.countOption) readings.count = kind.count;
+  }
+  options.command.assign(argv + std::min(optionCount + 1, argc), argv + argc);
   return options;
 }
 
-void storeLittleEndian16(std::uint8_t* at, unsigned value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void storeLittleEndian32(volatile std::uint8_t* at, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  at[0] = static_cast<std::uint8_t>(bits);
-  at[1] = static_cast<std::uint8_t>(bits >> 8);
-  at[2] = static_cast<std::uint8_t>(bits >> 16);
-  at[3] = static_cast<std::uint8_t>(bits >> 24);
-}
-
-void storeReadings(std::uint8_t* block, std::size_t countOffset, std::size_t arrayOffset,
-                   const Readings& readings) {
-  const long count =
-      readings.count >= 0 ? readings.count : static_cast<long>(readings.values.size());
-  storeLittleEndian16(block + countOffset, static_cast<unsigned>(count));
-  for (std::size_t i = 0; i < readings.values.size(); ++i) {
-    storeLittleEndian32(block + arrayOffset + i * kReadingSize, readings.values[i]);
+// Reads the file at `path`, up to kMaxRawBytes. Returns false after a message on stderr.
+bool readRawFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "korvalen-sim: --raw: cannot read '%s': %s\n", path.c_str(),
+                 std::strerror(errno));
+    return false;
   }
-}
-
-std::vector<std::uint8_t> describedBytes(const Options& options) {
-  std::vector<std::uint8_t> block(kSensorBlockSize, 0);
-  storeLittleEndian16(block.data() + kVersionOffset, static_cast<unsigned>(options.version));
-  storeLittleEndian16(block.data() + kFlagsOffset, static_cast<unsigned>(options.flags));
-  // The monitor's own bytes 4-11: a recognisable pattern that no reader should ever show.
-  for (std::size_t i = 4; i < kTemperatureCountOffset; ++i) block[i] = 0xA5;
-  storeReadings(block.data(), kTemperatureCountOffset, kTemperaturesOffset, options.temperatures);
-  storeReadings(block.data(), kFanCountOffset, kFansOffset, options.fans);
-  storeReadings(block.data(), kVoltageCountOffset, kVoltagesOffset, options.voltages);
-  return block;
-}
-
-bool readRawFile(const char* path, std::vector<std::uint8_t>* bytes) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
-  std::uint8_t buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    bytes->insert(bytes->end(), buffer, buffer + got);
-  }
-  const bool ok = !std::ferror(file);
+  // One byte more than allowed tells a file that is too large, without reading it all.
+  bytes->resize(kMaxRawBytes + 1);
+  const std::size_t got = std::fread(bytes->data(), 1, bytes->size(), file);
+  const bool failed = std::ferror(file) != 0;
+  const int error = errno;
   std::fclose(file);
-  return ok;
+  bytes->resize(got);
+  if (failed) {
+    std::fprintf(stderr, "korvalen-sim: --raw: cannot read '%s': %s\n", path.c_str(),
+                 std::strerror(error));
+    return false;
+  }
+  if (got > kMaxRawBytes) {
+    std::fprintf(stderr, "korvalen-sim: --raw: '%s' holds more than %zu bytes\n", path.c_str(),
+                 kMaxRawBytes);
+    return false;
+  }
+  return true;
 }
 
 // Small, fast and good enough to mix counts and readings.
@@ -262,13 +247,9 @@ std::uint32_t nextRandom(std::uint32_t& state) {
 // Rewrites counts and readings until `stop` is set. Every reading keeps its slot number in its
 // low byte, so a reader can tell which slot a printed value came from.
 void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
-  static constexpr std::size_t kCountOffsets[] = {kTemperatureCountOffset, kFanCountOffset,
-                                                  kVoltageCountOffset};
-  static constexpr std::size_t kArrayOffsets[] = {kTemperaturesOffset, kFansOffset,
-                                                  kVoltagesOffset};
   std::uint32_t state = 0x9E3779B9u;
   while (!stop.load(std::memory_order_relaxed)) {
-    for (int kind = 0; kind < 3; ++kind) {
+    for (ReadingKind kind : kReadingKinds) {
       const std::uint32_t pick = nextRandom(state);
       const std::uint32_t counts[] = {0,
                                       1,
@@ -276,14 +257,10 @@ void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
                                       kMaxReadings + 1 + (pick >> 8) % 1000,
                                       65535,
                                       (pick >> 8) % kMaxReadings};
-      const std::uint32_t count = counts[pick % 6];
-      volatile std::uint8_t* countAt = block + kCountOffsets[kind];
-      countAt[0] = static_cast<std::uint8_t>(count);
-      countAt[1] = static_cast<std::uint8_t>(count >> 8);
+      storeCount(block, kind, static_cast<std::uint16_t>(counts[pick % 6]));
       for (unsigned slot = 0; slot < kMaxReadings; ++slot) {
         const std::uint32_t bits = (nextRandom(state) & 0xFFFFFF00u) | slot;
-        storeLittleEndian32(block + kArrayOffsets[kind] + slot * kReadingSize,
-                            static_cast<std::int32_t>(bits));
+        storeEntry(block, kind, slot, static_cast<std::int32_t>(bits));
       }
     }
   }
@@ -292,27 +269,26 @@ void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options options = parseOptions(argc, argv);
+  // First of all, so that no stop between here and the wait can be lost.
+  installStopHandlers();
+  const std::variant<SimOptions, int> parsed = parseOptions(argc, argv);
+  if (const int* status = std::get_if<int>(&parsed)) return *status;
+  const SimOptions& options = std::get<SimOptions>(parsed);
 
   std::vector<std::uint8_t> bytes;
-  if (options.rawPath != nullptr) {
-    if (!readRawFile(options.rawPath, &bytes)) {
-      std::fprintf(stderr, "korvalen-sim: --raw: cannot read '%s': %s\n", options.rawPath,
-                   std::strerror(errno));
-      return kNoInputStatus;
-    }
-  } else {
-    bytes = describedBytes(options);
+  if (options.rawPath.empty()) {
+    bytes = encodeBlock(options.block);
+  } else if (!readRawFile(options.rawPath, &bytes)) {
+    return kNoInputStatus;
   }
   if (options.churn && bytes.size() < kSensorBlockSize) {
-    usageError("--churn: the block must hold at least " + std::to_string(kSensorBlockSize) +
-               " bytes");
+    std::fprintf(stderr, "korvalen-sim: --churn: the block must hold at least %zu bytes\n",
+                 kSensorBlockSize);
+    return kUsageStatus;
   }
 
-  installStopHandlers();
   PublishedBlock block;
-  if (publishBlock(kSensorMappingName, bytes.data(), bytes.size(), options.replace, &block) !=
-      PublishResult::published) {
+  if (!publishBlock(kSensorMappingName, bytes.data(), bytes.size(), options.publish, &block)) {
     return kCantCreateStatus;
   }
 
@@ -321,7 +297,7 @@ int main(int argc, char** argv) {
   if (options.churn) churner = std::thread(churn, block.bytes, std::cref(stopChurn));
 
   int status = 0;
-  if (options.command != nullptr) {
+  if (!options.command.empty()) {
     status = runCommand(options.command);
   } else {
     std::fprintf(stderr,

@@ -5,35 +5,48 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr int kCantCreateStatus = 73;  // EX_CANTCREAT: the block exists or cannot be made
+inline constexpr int kCannotExecuteStatus = 126;
+inline constexpr int kNotFoundStatus = 127;
 
 struct PublishedBlock {
   std::intptr_t handle;
   std::intptr_t backingFile;     // Windows: the file behind a block shorter than the record
   volatile std::uint8_t* bytes;  // writable view of the whole block, or null
   std::size_t size;
+  std::uint64_t device, inode;  // POSIX: the object's identity, to withdraw only our own
 };
 
-enum class PublishResult { published, alreadyExists, failed };
+struct PublishOptions {
+  bool replaceStale = false;   // remove a block left under the name first, where one can remain
+  bool refuseReaders = false;  // deny everyone else the right to open the block
+};
 
 // Creates the block `name` holding exactly `size` bytes copied from `bytes`. Never touches a
-// block that already exists, unless `replaceStale` asks to remove it first where the platform
-// can leave stale blocks behind. On failure prints one line on stderr and returns why.
-PublishResult publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
-                           bool replaceStale, PublishedBlock* block);
+// block that already exists, unless `options.replaceStale` asks to remove it first where the
+// platform can leave stale blocks behind. Returns true on success; otherwise prints one line on
+// stderr, leaves nothing behind and returns false.
+bool publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
+                  const PublishOptions& options, PublishedBlock* block);
 
-// Removes the block so that no reader can open it any more.
+// Makes the block unreachable by name, if the name still refers to it, and releases it.
 void withdrawBlock(const char* name, PublishedBlock* block);
 
-// Makes SIGINT, SIGTERM and the like stop the simulator cleanly instead of killing it, so that
-// the block is always withdrawn. Call before publishing.
+// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT (or a console's Ctrl-C) stop the simulator cleanly
+// instead of killing it, so that the block is always withdrawn. A stop that arrives before the
+// simulator waits is kept for the wait, never lost. Call first, before publishing.
 void installStopHandlers();
 
-// Runs `argv` (a null-terminated list, found on the PATH) with our standard streams and waits for
-// it. Returns its exit status (128 + signal number when a signal ended it), or 127 after a
-// message on stderr when it could not be started. A stop request is passed on to the command.
-int runCommand(char* const* argv);
+// Runs `argv` (found on the PATH) with our standard streams and waits for it. Returns its exit
+// status (128 + signal number when a signal ended it), or, after a message on stderr,
+// kNotFoundStatus when there is no such program and kCannotExecuteStatus when it cannot be run.
+// A stop is passed on to the command, which decides when to end.
+int runCommand(const std::vector<std::string>& argv);
 
-// Waits until SIGINT, SIGTERM or end of standard input.
+// Waits until a stop or the end of standard input.
 void holdUntilStopped();
 
 #endif  // KORVALEN_SIM_SIM_PLATFORM_H

@@ -1,3 +1,4 @@
+// POSIX: a block is a shared-memory object, which outlives its creator until it is unlinked.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -19,56 +20,99 @@ extern char** environ;
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-void recordStop(int signalNumber) { stopSignal = signalNumber; }
+volatile std::sig_atomic_t lastStop = 0;  // the signal of the latest stop
+volatile std::sig_atomic_t stops = 0;     // how many stops have arrived
+
+void recordStop(int signalNumber) {
+  lastStop = signalNumber;
+  stops = stops + 1;
+}
+
+// Only interrupts sigsuspend when a child ends.
+void noteChild(int) {}
+
+// The mask to wait with: everything as it was at start, but stops and SIGCHLD let through.
+sigset_t waitingMask;
+// The mask the program started with, for the command.
+sigset_t startMask;
 
 std::string objectName(const char* name) { return std::string("/") + name; }
 
-const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Unlinks `name` only while it still refers to the object of `block`: a sim started later with
+// --replace may have published its own under the name meanwhile.
+void unlinkIfOurs(const char* name, const PublishedBlock& block) {
+  const std::string object = objectName(name);
+  // The owner may open the object again only if its mode lets it (a refused block has none).
+  fchmod(static_cast<int>(block.handle), 0600);
+  const int probe = shm_open(object.c_str(), O_RDONLY | O_NONBLOCK, 0);
+  if (probe < 0) return;
+  struct stat status;
+  const bool ours = fstat(probe, &status) == 0 &&
+                    static_cast<std::uint64_t>(status.st_dev) == block.device &&
+                    static_cast<std::uint64_t>(status.st_ino) == block.inode;
+  close(probe);
+  if (ours) shm_unlink(object.c_str());
+}
 
 }  // namespace
 
-PublishResult publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
-                           bool replaceStale, PublishedBlock* block) {
+bool publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
+                  const PublishOptions& options, PublishedBlock* block) {
   const std::string object = objectName(name);
-  if (replaceStale) shm_unlink(object.c_str());
+  if (options.replaceStale && shm_unlink(object.c_str()) != 0 && errno != ENOENT) {
+    std::fprintf(stderr, "korvalen-sim: --replace: cannot remove %s: %s\n", name,
+                 std::strerror(errno));
+    return false;
+  }
 
   // O_EXCL: a block that exists may belong to the real monitor and must be left alone.
-  const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+  const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   if (fd < 0) {
     if (errno == EEXIST) {
       std::fprintf(stderr,
                    "korvalen-sim: %s is already published; not touching it (use --replace to "
                    "remove a stale one)\n",
                    name);
-      return PublishResult::alreadyExists;
+    } else {
+      std::fprintf(stderr, "korvalen-sim: cannot create %s: %s\n", name, std::strerror(errno));
     }
-    std::fprintf(stderr, "korvalen-sim: cannot create %s: %s\n", name, std::strerror(errno));
-    return PublishResult::failed;
+    return false;
   }
-  // The mode asked for is narrowed by the umask; readers run as other users too.
-  fchmod(fd, 0644);
+  struct stat status;
+  fstat(fd, &status);
+  *block = {fd,
+            -1,
+            nullptr,
+            size,
+            static_cast<std::uint64_t>(status.st_dev),
+            static_cast<std::uint64_t>(status.st_ino)};
 
+  // The pages are allocated up front: on a full file system a block that was merely sized would
+  // kill with SIGBUS whoever touched it first, us or a reader.
+  int error = size == 0 ? 0 : posix_fallocate(fd, 0, static_cast<off_t>(size));
   void* view = nullptr;
-  if (ftruncate(fd, static_cast<off_t>(size)) != 0 ||
-      (size != 0 &&
-       (view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) == MAP_FAILED)) {
-    std::fprintf(stderr, "korvalen-sim: cannot size %s: %s\n", name, std::strerror(errno));
-    close(fd);
-    shm_unlink(object.c_str());
-    return PublishResult::failed;
+  if (error == 0 && size != 0) {
+    view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (view == MAP_FAILED) error = errno;
   }
-  block->handle = fd;
-  block->backingFile = -1;
+  if (error != 0) {
+    std::fprintf(stderr, "korvalen-sim: cannot allocate %zu bytes for %s: %s\n", size, name,
+                 std::strerror(error));
+    unlinkIfOurs(name, *block);
+    close(fd);
+    return false;
+  }
   block->bytes = static_cast<volatile std::uint8_t*>(size != 0 ? view : nullptr);
-  block->size = size;
   for (std::size_t i = 0; i < size; ++i) block->bytes[i] = bytes[i];
-  return PublishResult::published;
+  // Readers run as other users too; the mode asked for above was narrowed by the umask.
+  fchmod(fd, options.refuseReaders ? 0 : 0644);
+  return true;
 }
 
 void withdrawBlock(const char* name, PublishedBlock* block) {
-  shm_unlink(objectName(name).c_str());
+  unlinkIfOurs(name, *block);
   if (block->bytes != nullptr) {
     munmap(const_cast<std::uint8_t*>(block->bytes), block->size);
     block->bytes = nullptr;
@@ -77,61 +121,78 @@ void withdrawBlock(const char* name, PublishedBlock* block) {
 }
 
 void installStopHandlers() {
+  // Stops and SIGCHLD stay blocked except while we wait (ppoll, sigsuspend), so that one that
+  // arrives early stays pending until then instead of slipping in before the wait.
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (int signalNumber : kStopSignals) sigaddset(&blocked, signalNumber);
+  sigaddset(&blocked, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &blocked, &startMask);
+  waitingMask = startMask;
+  for (int signalNumber : kStopSignals) sigdelset(&waitingMask, signalNumber);
+  sigdelset(&waitingMask, SIGCHLD);
+
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
-  action.sa_handler = recordStop;
   sigemptyset(&action.sa_mask);
-  // No SA_RESTART: a stop must interrupt waitpid and ppoll.
+  action.sa_handler = recordStop;
   for (int signalNumber : kStopSignals) sigaction(signalNumber, &action, nullptr);
+  action.sa_handler = noteChild;
+  sigaction(SIGCHLD, &action, nullptr);
   // A reader that went away must not kill us before the block is withdrawn.
   signal(SIGPIPE, SIG_IGN);
 }
 
-int runCommand(char* const* argv) {
-  // The child starts with default dispositions: it should die of Ctrl-C as usual.
+int runCommand(const std::vector<std::string>& command) {
+  // The child starts as if we were not there: default dispositions, the mask we were given.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
   sigemptyset(&defaults);
   for (int signalNumber : kStopSignals) sigaddset(&defaults, signalNumber);
   sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setsigmask(&attributes, &startMask);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+  std::vector<char*> argv;
+  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   pid_t child;
-  const int error = posix_spawnp(&child, argv[0], nullptr, &attributes, argv, environ);
+  const int error = posix_spawnp(&child, argv[0], nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) {
     std::fprintf(stderr, "korvalen-sim: cannot run %s: %s\n", argv[0], std::strerror(error));
-    return 127;
+    return error == ENOENT || error == ENOTDIR ? kNotFoundStatus : kCannotExecuteStatus;
   }
 
+  // Stops are passed on, each once, and the command decides when to end.
   int status = 0;
-  bool forwarded = false;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return 127;
-    if (stopSignal != 0 && !forwarded) {
-      kill(child, stopSignal);
-      forwarded = true;
+  std::sig_atomic_t forwarded = 0;
+  for (;;) {
+    const pid_t ended = waitpid(child, &status, WNOHANG);
+    if (ended == child) break;
+    if (ended < 0 && errno != EINTR) {
+      std::fprintf(stderr, "korvalen-sim: lost %s: %s\n", argv[0], std::strerror(errno));
+      return kCannotExecuteStatus;
     }
+    if (stops != forwarded) {
+      forwarded = stops;
+      kill(child, lastStop);
+      continue;
+    }
+    sigsuspend(&waitingMask);
   }
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return WEXITSTATUS(status);
 }
 
 void holdUntilStopped() {
-  sigset_t stops, previous;
-  sigemptyset(&stops);
-  for (int signalNumber : kStopSignals) sigaddset(&stops, signalNumber);
-  // Signals stay blocked except inside ppoll, so none can slip in between the check and the wait.
-  sigprocmask(SIG_BLOCK, &stops, &previous);
-  sigset_t waiting = previous;
-  for (int signalNumber : kStopSignals) sigdelset(&waiting, signalNumber);
-
   char buffer[512];
-  while (stopSignal == 0) {
+  while (stops == 0) {
     struct pollfd input = {STDIN_FILENO, POLLIN, 0};
-    const int ready = ppoll(&input, 1, nullptr, &waiting);
+    const int ready = ppoll(&input, 1, nullptr, &waitingMask);
     if (ready < 0) {
       if (errno == EINTR) continue;
       break;
@@ -140,5 +201,4 @@ void holdUntilStopped() {
     const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
     if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) break;
   }
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
 }

@@ -1,11 +1,13 @@
 // Windows: a block is a named file mapping, which Windows removes with its last handle, so no
 // exit path can leave one behind and there is never a stale block to replace.
 #include <windows.h>
+// After windows.h:
+#include <sddl.h>
 
 #include <cstdio>
 #include <string>
 
-#include "command_line_windows.h"
+#include "common/command_line_windows.h"
 #include "sensor/sensor_block.h"
 #include "sim_platform.h"
 
@@ -47,50 +49,61 @@ HANDLE createBackingFile(const std::uint8_t* bytes, std::size_t size) {
 
 }  // namespace
 
-PublishResult publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
-                           bool /*replaceStale*/, PublishedBlock* block) {
+bool publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
+                  const PublishOptions& options, PublishedBlock* block) {
   if (size == 0) {
     std::fprintf(stderr, "korvalen-sim: Windows cannot publish an empty block\n");
-    return PublishResult::failed;
+    return false;
+  }
+  // Deny everyone every right: others cannot open the mapping, while our own handle keeps the
+  // rights it was created with.
+  SECURITY_ATTRIBUTES refused{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  if (options.refuseReaders &&
+      !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          "D:(D;;GA;;;WD)", SDDL_REVISION_1, &refused.lpSecurityDescriptor, nullptr)) {
+    reportFailure("describe the security of", name);
+    return false;
   }
   HANDLE file = INVALID_HANDLE_VALUE;
-  if (size < kSensorBlockSize) {
-    file = createBackingFile(bytes, size);
-    if (file == INVALID_HANDLE_VALUE) {
-      reportFailure("write a backing file for", name);
-      return PublishResult::failed;
-    }
+  if (size < kSensorBlockSize) file = createBackingFile(bytes, size);
+  HANDLE mapping = nullptr;
+  if (size >= kSensorBlockSize || file != INVALID_HANDLE_VALUE) {
+    mapping = CreateFileMappingA(file, options.refuseReaders ? &refused : nullptr, PAGE_READWRITE,
+                                 0, static_cast<DWORD>(size), name);
   }
-  HANDLE mapping =
-      CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);
-  if (mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+  const DWORD error = GetLastError();
+  LocalFree(refused.lpSecurityDescriptor);
+  if (mapping != nullptr && error == ERROR_ALREADY_EXISTS) {
     // Someone else's block, perhaps the real monitor's: close our handle and touch nothing.
     CloseHandle(mapping);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     std::fprintf(stderr, "korvalen-sim: %s is already published; not touching it\n", name);
-    return PublishResult::alreadyExists;
+    return false;
   }
   if (mapping == nullptr) {
-    reportFailure("create", name);
+    SetLastError(error);
+    reportFailure(size < kSensorBlockSize ? "write a backing file for" : "create", name);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return PublishResult::failed;
+    return false;
   }
 
-  block->handle = reinterpret_cast<std::intptr_t>(mapping);
-  block->backingFile = reinterpret_cast<std::intptr_t>(file);
-  block->size = size;
-  block->bytes = nullptr;
+  *block = {reinterpret_cast<std::intptr_t>(mapping),
+            reinterpret_cast<std::intptr_t>(file),
+            nullptr,
+            size,
+            0,
+            0};
   if (file == INVALID_HANDLE_VALUE) {
     void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, size);
     if (view == nullptr) {
       reportFailure("map", name);
       CloseHandle(mapping);
-      return PublishResult::failed;
+      return false;
     }
     block->bytes = static_cast<volatile std::uint8_t*>(view);
     for (std::size_t i = 0; i < size; ++i) block->bytes[i] = bytes[i];
   }
-  return PublishResult::published;
+  return true;
 }
 
 void withdrawBlock(const char* /*name*/, PublishedBlock* block) {
@@ -104,9 +117,9 @@ void withdrawBlock(const char* /*name*/, PublishedBlock* block) {
 
 void installStopHandlers() { SetConsoleCtrlHandler(onConsoleStop, TRUE); }
 
-int runCommand(char* const* argv) {
+int runCommand(const std::vector<std::string>& command) {
   std::string line;
-  for (char* const* arg = argv; *arg != nullptr; ++arg) appendArgument(line, *arg);
+  for (const std::string& arg : command) appendArgument(line, arg);
 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -117,13 +130,15 @@ int runCommand(char* const* argv) {
   PROCESS_INFORMATION process{};
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
-    std::fprintf(stderr, "korvalen-sim: cannot run %s (Windows error %lu)\n", argv[0],
-                 static_cast<unsigned long>(GetLastError()));
-    return 127;
+    const DWORD error = GetLastError();
+    std::fprintf(stderr, "korvalen-sim: cannot run %s (Windows error %lu)\n", command[0].c_str(),
+                 static_cast<unsigned long>(error));
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNotFoundStatus
+                                                                          : kCannotExecuteStatus;
   }
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD status = 127;
+  DWORD status = kCannotExecuteStatus;
   GetExitCodeProcess(process.hProcess, &status);
   CloseHandle(process.hProcess);
   return static_cast<int>(status);
