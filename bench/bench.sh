@@ -4,7 +4,8 @@
 #      (also for the program linked dynamically, which is why it is linked statically);
 #   2. system calls against the same floor, by strace;
 #   3. write calls that carry the report to a file and to a pipe;
-#   4. under wine64, the x86_64 exe against a no-op exe from the same toolchain.
+#   4. under Wine, each Windows exe against a no-op exe from the same toolchain: the x86_64 build
+#      under wine64 and the shipped i686 build under 32-bit Wine.
 # Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write.
 # Usage: bench/bench.sh [ROUNDS [RUNS]]   (default 7 rounds of 500 runs per native command)
 set -euo pipefail
@@ -24,10 +25,13 @@ cmake --build --preset native --target korvalen-snapshot korvalen-sim >/dev/null
 cmake -S . -B "$work/dynamic" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALEN_STATIC=OFF \
   -DKORVALEN_TESTS=OFF >/dev/null
 cmake --build "$work/dynamic" --target korvalen-snapshot >/dev/null
-cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64 --target korvalen-snapshot korvalen-sim >/dev/null
+for preset in windows-x64 windows-x86; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target korvalen-snapshot korvalen-sim >/dev/null
+done
 gcc -O2 -static bench/noop.c -o "$work/noop"
 x86_64-w64-mingw32-gcc-posix -O2 -static -s bench/noop.c -o "$work/noop.exe"
+i686-w64-mingw32-gcc-posix -O2 -static -s bench/noop.c -o "$work/noop32.exe"
 
 snapshot=build/native/korvalen-snapshot
 dynamic=$work/dynamic/korvalen-snapshot
@@ -99,20 +103,33 @@ pipe_writes=$(count_calls "$work/pipe.strace")
 echo "to a file: $file_writes ($(wc -c <"$work/report.txt") bytes); to a pipe: $pipe_writes" \
   "($( [ "$file_writes" -eq 1 ] && [ "$pipe_writes" -eq 1 ] && echo meets || echo MISSES) one write)"
 
+# wine_row PRESET LOADER NOOP: under the Wine loader LOADER, in the preset's own prefix, the
+# preset's korvalen-snapshot.exe against the no-op exe NOOP, with korvalen-sim.exe holding the
+# full block.
+wine_row() {
+  local preset=$1 loader=$2 noop=$3
+  local run="cmake/wine-run.sh $loader $PWD/build/$preset/wine"
+  $run "build/$preset/korvalen-snapshot.exe" >/dev/null 2>&1 || true  # prepares the prefix
+  # korvalen-sim.exe holds the block while its standard input stays open.
+  exec {hold}> >($run "build/$preset/korvalen-sim.exe" "${full[@]}" 2>/dev/null)
+  sleep 2
+  $run "build/$preset/korvalen-snapshot.exe" | head -2
+  hyperfine -N --warmup 5 --runs 40 --style none --export-csv "$work/wine.csv" \
+    "$run $noop" "$run build/$preset/korvalen-snapshot.exe" >/dev/null
+  exec {hold}>&-
+  sleep 1
+  WINEPREFIX=$PWD/build/$preset/wine /usr/lib/wine/wineserver -k || true
+  echo "no-op.exe median $(median_us "$work/wine.csv" 1) us; korvalen-snapshot.exe median" \
+    "$(median_us "$work/wine.csv" 2) us; ratio $(ratio "$work/wine.csv" 2)"
+}
+
 echo
-echo "== 4. under wine64: korvalen-snapshot.exe (x86_64) against a no-op exe"
-prefix=$PWD/build/windows-x64/wine
-wine() { cmake/wine-run.sh "$prefix" "$@"; }
-wine build/windows-x64/korvalen-snapshot.exe >/dev/null 2>&1 || true  # prepares the prefix
-# korvalen-sim.exe holds the block while its standard input stays open.
-exec {hold}> >(wine build/windows-x64/korvalen-sim.exe "${full[@]}" 2>/dev/null)
-sleep 2
-wine build/windows-x64/korvalen-snapshot.exe | head -2
-hyperfine -N --warmup 5 --runs 40 --style none --export-csv "$work/wine.csv" \
-  "cmake/wine-run.sh $prefix $work/noop.exe" \
-  "cmake/wine-run.sh $prefix build/windows-x64/korvalen-snapshot.exe" >/dev/null
-exec {hold}>&-
-sleep 1
-WINEPREFIX=$prefix /usr/lib/wine/wineserver -k || true
-echo "no-op.exe median $(median_us "$work/wine.csv" 1) us; korvalen-snapshot.exe median" \
-  "$(median_us "$work/wine.csv" 2) us; ratio $(ratio "$work/wine.csv" 2)"
+echo "== 4. under Wine ($(/usr/lib/wine/wine64 --version)), kernel $(uname -r)"
+echo "-- wine64: korvalen-snapshot.exe (x86_64) against a no-op exe"
+wine_row windows-x64 /usr/lib/wine/wine64 "$work/noop.exe"
+echo "-- 32-bit Wine: the shipped korvalen-snapshot.exe (i686) against a 32-bit no-op exe"
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  wine_row windows-x86 /usr/lib/wine/wine "$work/noop32.exe"
+else
+  echo "skipped: '/usr/lib/wine/wine --version' fails: this machine cannot run 32-bit programs"
+fi

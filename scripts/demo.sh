@@ -8,6 +8,16 @@ ensure_packages "${NATIVE_PACKAGES[@]}"
 cmake --preset native >/dev/null
 cmake --build --preset native --target korvalen-snapshot korvalen-sim >/dev/null
 
+# The demo needs the name to itself: a block already there would be read in place of the sample,
+# and shown as if no monitor were running.
+existing=0
+build/native/korvalen-snapshot >/dev/null 2>&1 || existing=$?
+if [ "$existing" -ne 1 ]; then
+  echo "A block is already published under KVSharedMemory_QDX (a monitor or a korvalen-sim is" >&2
+  echo "running, or one left it in /dev/shm). Stop it, or remove a stale one, and run the demo again." >&2
+  exit 1
+fi
+
 echo "$ korvalen-sim --sample -- korvalen-snapshot"
 status=0
 build/native/korvalen-sim --sample -- build/native/korvalen-snapshot || status=$?

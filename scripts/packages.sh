@@ -1,6 +1,7 @@
 # Sourced by the scripts: installs Debian packages that are missing, through apt-get.
 
-# ensure_packages PACKAGE...: installs those of PACKAGE... that are not installed yet.
+# ensure_packages PACKAGE...: installs those of PACKAGE... that are not installed yet. A package
+# of another architecture (wine32:i386) has that architecture added first.
 ensure_packages() {
   local missing=() package
   for package in "$@"; do
@@ -12,11 +13,19 @@ ensure_packages() {
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   echo "Installing ${missing[*]} ..." >&2
+  for package in "${missing[@]}"; do
+    case "$package" in
+      *:*) dpkg --print-foreign-architectures | grep -qx "${package#*:}" ||
+        "${sudo[@]}" dpkg --add-architecture "${package#*:}" ;;
+    esac
+  done
   "${sudo[@]}" apt-get update -qq >&2
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >&2
 }
 
-NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev)
-HARDENING_PACKAGES=(clang libclang-rt-14-dev valgrind)
-WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 binutils googletest)
+NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev util-linux)
+HARDENING_PACKAGES=(clang libclang-rt-dev valgrind)
+# wine32:i386 runs the shipped 32-bit program; wine64 the 64-bit build.
+WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 wine32:i386 binutils
+  googletest libcli11-dev)
