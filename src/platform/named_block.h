@@ -22,8 +22,8 @@ bool openNamedBlock(const char* name, NamedBlockHandle* handle);
 // Maps the first `size` bytes of the opened block read-only. Returns the address of the view, or
 // null when the block cannot be mapped. On POSIX that includes a block smaller than `size`
 // bytes. On Windows the system decides: a file-backed block smaller than `size` fails, while a
-// memory-backed one is rounded up to a whole page and maps. The view stays until the process
-// ends.
+// memory-backed one is rounded up to a whole page and maps (both as seen under Wine). The view
+// stays until the process ends.
 const volatile std::uint8_t* mapNamedBlock(NamedBlockHandle handle, std::size_t size);
 
 // Closes the handle; an error is ignored. A view mapped from it stays valid.
