@@ -121,8 +121,7 @@ TEST(Churn, BlockRecreatedUnderTheReaderEndsInReportOrMapError) {
     if (result.status == 0 && result.out == "Version: 9\nFlags: 0\nFans: 1200 -3\n" &&
         result.err.empty()) {
       ++reports;
-    } else if (result.status == 2 && result.out.empty() &&
-               result.err == "Korvalen MapViewOfFile Error.\n") {
+    } else if (result.status == 2 && result.out.empty() && result.err == kMapError) {
       ++mapErrors;
     } else {
       ADD_FAILURE() << "run " << run << ": status " << result.status << "\nout: " << result.out

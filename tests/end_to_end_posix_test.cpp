@@ -21,11 +21,6 @@ extern char** environ;
 namespace {
 
 const char* const kObjectPath = "/dev/shm/KVSharedMemory_QDX";
-const std::string kOpenError = "Korvalen OpenFileMapping Error.\n";
-const std::string kMapError = "Korvalen MapViewOfFile Error.\n";
-const std::string kSampleReport =
-    "Version: 3\nFlags: 1\nTemperatures: 45.50 38.25 51.00 29.75\nFans: 1240 980 0\n"
-    "Voltages: 1.20 3.31 5.02 12.10\n";
 
 std::string snapshot() { return builtProgram("korvalen-snapshot"); }
 std::string sim() { return builtProgram("korvalen-sim"); }

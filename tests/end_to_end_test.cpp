@@ -10,9 +10,6 @@
 
 namespace {
 
-const std::string kOpenError = "Korvalen OpenFileMapping Error.\n";
-const std::string kMapError = "Korvalen MapViewOfFile Error.\n";
-
 std::string snapshot() { return builtProgram("korvalen-snapshot"); }
 std::string sim() { return builtProgram("korvalen-sim"); }
 
@@ -47,10 +44,7 @@ TEST_P(PublishedBlock, PrintsExactReport) {
 INSTANTIATE_TEST_SUITE_P(
     Sim, PublishedBlock,
     testing::Values(
-        PublishedCase{"Sample",
-                      {"--sample"},
-                      "Version: 3\nFlags: 1\nTemperatures: 45.50 38.25 51.00 29.75\n"
-                      "Fans: 1240 980 0\nVoltages: 1.20 3.31 5.02 12.10\n"},
+        PublishedCase{"Sample", {"--sample"}, kSampleReport},
         PublishedCase{"Described",
                       {"--block-version", "65535", "--flags", "9", "--temperatures", "-0.05,12,3.5",
                        "--fans", "-1,2000", "--voltages", "1", "--voltage-count", "0"},

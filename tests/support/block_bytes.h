@@ -10,6 +10,13 @@
 
 #include "common/block_encoder.h"
 
+// The two failure messages, and the report of korvalen-sim's --sample block.
+inline const std::string kOpenError = "Korvalen OpenFileMapping Error.\n";
+inline const std::string kMapError = "Korvalen MapViewOfFile Error.\n";
+inline const std::string kSampleReport =
+    "Version: 3\nFlags: 1\nTemperatures: 45.50 38.25 51.00 29.75\nFans: 1240 980 0\n"
+    "Voltages: 1.20 3.31 5.02 12.10\n";
+
 // The record's bytes as a string, ready to be written to a file.
 inline std::string bytesOf(const BlockDescription& block) {
   const std::vector<std::uint8_t> bytes = encodeBlock(block);
