@@ -8,16 +8,14 @@
 #include <vector>
 
 #include "support/block_bytes.h"
+#include "support/table.h"
 
 namespace {
 
-struct ReportCase {
-  const char* name;
+struct ReportCase : TableRow {
   BlockDescription block;
   std::string expected;
 };
-
-void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
 
 // Writes the report of `bytes` placed at an odd address, at the very end of its allocation,
 // so that a sanitizer sees any read past the record.
@@ -86,7 +84,7 @@ TEST_P(SnapshotReport, WritesExactText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, SnapshotReport, testing::ValuesIn(reportCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testing::PrintToStringParamName());
 
 // Every entry of 32-bit range prints as the exact decimal of entry / 100, never "-0.00".
 TEST(SnapshotReportValues, ScaledEntriesPrintExactly) {

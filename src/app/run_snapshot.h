@@ -1,9 +1,6 @@
 #ifndef KORVALEN_APP_RUN_SNAPSHOT_H
 #define KORVALEN_APP_RUN_SNAPSHOT_H
 
-// Name of the monitor's shared block, looked up in the caller's own namespace.
-inline constexpr const char* kSensorMappingName = "KVSharedMemory_QDX";
-
 inline constexpr int kStatusReported = 0;
 inline constexpr int kStatusOpenFailed = 1;
 inline constexpr int kStatusMapFailed = 2;

@@ -11,6 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// Name of the monitor's shared block: no namespace prefix, so it is looked up in the caller's own
+// namespace of kernel object names (on POSIX, the shared-memory object "/" + name).
+inline constexpr const char* kSensorMappingName = "KVSharedMemory_QDX";
+
 inline constexpr std::size_t kSensorBlockSize = 402;
 inline constexpr unsigned kMaxReadings = 32;
 inline constexpr double kReadingScale = 100.0;

@@ -11,8 +11,14 @@ struct ProcessResult {
   std::string err;
 };
 
-// Where the child's standard output goes. The last two exist on POSIX only.
-enum class OutputSink { capture, fullDevice, closedPipe };
+// Where the child's standard output goes.
+enum class OutputSink {
+  capture,     // a file, read back into ProcessResult::out
+  nullDevice,  // /dev/null or NUL
+  fullDevice,  // /dev/full: every write fails for want of space (under Wine, through Z:)
+  closedPipe,  // a pipe whose reader has gone before anything is written
+  closed,      // no standard output at all
+};
 
 // How long a child may run before it is taken for hung: it is then stopped, and runProcess
 // throws, which fails the test that ran it with the reason.
@@ -21,6 +27,20 @@ inline constexpr int kProcessTimeLimitSeconds = 60;
 // Runs `argv` with standard input empty and waits for it, at most kProcessTimeLimitSeconds.
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          OutputSink sink = OutputSink::capture);
+
+// POSIX only: a program left running while the test goes on.
+struct BackgroundProcess {
+  int pid;
+  int input;  // the write end of its standard input, or -1 when that is /dev/null
+};
+
+// POSIX only: starts `argv` with standard error on /dev/null, and standard input on a pipe that
+// the test keeps (`keepInput`) or on /dev/null.
+BackgroundProcess startInBackground(const std::vector<std::string>& argv, bool keepInput);
+
+// POSIX only: ends the process's input, then waits up to five seconds for it to end. Returns its
+// status as runProcess does, or -1 when it had to be killed.
+int awaitEnd(BackgroundProcess& process);
 
 // `argv` made to run without the power to bypass access checks: unchanged where the caller has
 // none (Windows, a POSIX user other than root), otherwise run as the user nobody.

@@ -30,6 +30,33 @@ bool waitFor(pid_t child, int seconds, int* status) {
   return ready > 0 && waitpid(child, status, 0) == child;
 }
 
+int exitStatus(int waitStatus) {
+  return WIFSIGNALED(waitStatus) ? 128 + WTERMSIG(waitStatus) : WEXITSTATUS(waitStatus);
+}
+
+// Starts `argv` with `actions`; the child meets SIGPIPE with its default action, as from a
+// shell, and leads a process group of its own, so that a hung child can be stopped with
+// whatever it started.
+pid_t spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* actions) {
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t child;
+  const int error = posix_spawn(&child, args[0], actions, &attributes, args.data(), environ);
+  posix_spawn_file_actions_destroy(actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
+  return child;
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) {
@@ -44,40 +71,26 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
       posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                        0600);
       break;
+    case OutputSink::nullDevice:
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+      break;
     case OutputSink::fullDevice:
       posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
       break;
     case OutputSink::closedPipe:
-      // A reader that is gone before anything is written: every write fails with EPIPE.
       if (pipe(pipeEnds) != 0) throw std::runtime_error("pipe");
       close(pipeEnds[0]);
       posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
       posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
       break;
+    case OutputSink::closed:
+      posix_spawn_file_actions_addclose(&actions, 1);
+      break;
   }
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-
-  // The child meets SIGPIPE with its default action, as from a shell, and leads a process group
-  // of its own, so that a hung child can be stopped with whatever it started.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t child;
-  const int error = posix_spawn(&child, args[0], &actions, &attributes, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  const pid_t child = spawn(argv, &actions);
   if (pipeEnds[1] >= 0) close(pipeEnds[1]);
-  if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
 
   int status = 0;
   if (!waitFor(child, kProcessTimeLimitSeconds, &status)) {
@@ -89,12 +102,39 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
                              std::to_string(kProcessTimeLimitSeconds) + " s and was stopped");
   }
   ProcessResult result;
-  result.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  result.status = exitStatus(status);
   result.out = readFile(outPath);
   result.err = readFile(errPath);
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return result;
+}
+
+BackgroundProcess startInBackground(const std::vector<std::string>& argv, bool keepInput) {
+  int ends[2] = {-1, -1};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (keepInput) {
+    if (pipe(ends) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+    posix_spawn_file_actions_addclose(&actions, ends[1]);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const pid_t child = spawn(argv, &actions);
+  if (keepInput) close(ends[0]);
+  return {child, ends[1]};
+}
+
+int awaitEnd(BackgroundProcess& process) {
+  if (process.input >= 0) close(process.input);
+  process.input = -1;
+  int status = 0;
+  if (waitFor(process.pid, 5, &status)) return exitStatus(status);
+  kill(process.pid, SIGKILL);
+  waitpid(process.pid, &status, 0);
+  return -1;
 }
 
 std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv) {

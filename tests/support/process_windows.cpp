@@ -15,14 +15,36 @@ HANDLE inheritableFile(const std::string& path, DWORD access, DWORD disposition)
   return file;
 }
 
+// The handle to give the child as its standard output, or null for none.
+HANDLE outputFor(OutputSink sink, const std::string& capturePath) {
+  switch (sink) {
+    case OutputSink::capture:
+      return inheritableFile(capturePath, GENERIC_WRITE, CREATE_ALWAYS);
+    case OutputSink::nullDevice:
+      return inheritableFile("NUL", GENERIC_WRITE, OPEN_EXISTING);
+    case OutputSink::fullDevice:
+      // Only Wine has one: its drive Z: is the Unix root.
+      return inheritableFile("Z:\\dev\\full", GENERIC_WRITE, OPEN_EXISTING);
+    case OutputSink::closedPipe: {
+      SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+      HANDLE reader, writer;
+      if (!CreatePipe(&reader, &writer, &inherit, 0)) throw std::runtime_error("CreatePipe");
+      CloseHandle(reader);
+      return writer;
+    }
+    case OutputSink::closed:
+      break;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) {
-  if (sink != OutputSink::capture) throw std::runtime_error("only captured output on Windows");
   const std::string outPath = scratchPath("stdout");
   const std::string errPath = scratchPath("stderr");
   HANDLE input = inheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
-  HANDLE out = inheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE out = outputFor(sink, outPath);
   HANDLE err = inheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
 
   std::string line;
@@ -37,7 +59,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
   const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                       nullptr, &startup, &process);
   CloseHandle(input);
-  CloseHandle(out);
+  if (out != nullptr) CloseHandle(out);
   CloseHandle(err);
   if (!started) throw std::runtime_error("cannot start " + argv[0]);
 

@@ -14,7 +14,6 @@
 #include <variant>
 #include <vector>
 
-#include "app/run_snapshot.h"
 #include "common/block_encoder.h"
 #include "sim_platform.h"
 
