@@ -88,8 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
             "RawOneByteShort", kSnapshotOfRaw, 2, "", kMapError, {}, kRawBytes.substr(0, 401)},
         OutcomeRow{"RawOneByte", kSnapshotOfRaw, 2, "", kMapError, {}, "\x01"},
         OutcomeRow{"ReportToNullDevice", kSnapshotOfSample, 0, "", "", OutputSink::nullDevice},
-        OutcomeRow{"ReportToFullDevice", kSnapshotOfSample, 0, "", "", OutputSink::fullDevice},
-        OutcomeRow{"ReportToClosedPipe", kSnapshotOfSample, 0, "", "", OutputSink::closedPipe}),
+        OutcomeRow{"ReportToFullDevice", kSnapshotOfSample, 3, "", kWriteError,
+                   OutputSink::fullDevice},
+        OutcomeRow{"ReportToClosedPipe", kSnapshotOfSample, 3, "", kWriteError,
+                   OutputSink::closedPipe},
+        OutcomeRow{"ReportWithoutStandardOutput", kSnapshotOfSample, 3, "", kWriteError,
+                   OutputSink::closed}),
     testing::PrintToStringParamName());
 
 TEST(Snapshot, BlockThatRefusesReadersFailsToOpen) {

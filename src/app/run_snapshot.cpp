@@ -10,6 +10,7 @@ namespace {
 
 constexpr char kOpenFailedMessage[] = "Korvalen OpenFileMapping Error.\n";
 constexpr char kMapFailedMessage[] = "Korvalen MapViewOfFile Error.\n";
+constexpr char kWriteFailedMessage[] = "Korvalen WriteFile Error.\n";
 
 // Larger than the longest report (three lines of 32 values, about 1.3 KB).
 char reportBuffer[4096];
@@ -18,10 +19,9 @@ char reportBuffer[4096];
 
 int runSnapshot() {
   prepareStandardStreams();
-  // The report stays in this buffer until the process exits. On Linux it then leaves in one
-  // write, to a file, a pipe or a terminal alike, so a reader never sees half a report. On
-  // Windows msvcrt's text mode may split it (under Wine it leaves in two writes). Either way the
-  // C library has nothing to probe or allocate for the stream.
+  // The report stays in this buffer until it is flushed at the end, so it leaves in one write
+  // (on Linux, to a file, a pipe or a terminal alike) and a reader never sees half a report; nor
+  // does the C library probe or allocate anything for the stream.
   std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof reportBuffer);
 
   NamedBlockHandle handle;
@@ -43,5 +43,13 @@ int runSnapshot() {
   endProcessOnViewFault(handle, kMapFailedMessage, kStatusMapFailed);
   writeSnapshotReport(SensorBlock{view}, stdout);
   closeNamedBlock(handle);
+
+  // The report leaves here, in the flush that the exit would otherwise make, and a report that
+  // did not arrive whole (a full disk, a closed pipe or stdout, a failed write) is told. The
+  // stream drops what it failed to write, so the exit writes nothing of it again.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fputs(kWriteFailedMessage, stderr);
+    return kStatusWriteFailed;
+  }
   return kStatusReported;
 }

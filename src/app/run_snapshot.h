@@ -4,10 +4,12 @@
 inline constexpr int kStatusReported = 0;
 inline constexpr int kStatusOpenFailed = 1;
 inline constexpr int kStatusMapFailed = 2;
+inline constexpr int kStatusWriteFailed = 3;
 
 // Takes one snapshot: opens the monitor's block, maps it read-only, writes the report to stdout
-// and closes the handle. Returns the exit status: kStatusReported, or kStatusOpenFailed or
-// kStatusMapFailed after one message on stderr. Output errors do not change the status.
+// and closes the handle. Returns the exit status: kStatusReported once the whole report has
+// reached standard output, or, after one message on stderr, kStatusOpenFailed, kStatusMapFailed
+// or kStatusWriteFailed when any of the report could not be written.
 int runSnapshot();
 
 #endif  // KORVALEN_APP_RUN_SNAPSHOT_H

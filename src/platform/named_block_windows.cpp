@@ -24,9 +24,11 @@ void closeNamedBlock(NamedBlockHandle handle) {
   CloseHandle(reinterpret_cast<HANDLE>(handle.value));
 }
 
-// Nothing to arrange: Windows documents that a file cannot be shrunk while a view of it is
-// mapped, and commits a memory-backed section's pages when it is created, so a view of the
-// monitor's block does not lose its memory. No test here has shown otherwise.
+// Nothing is arranged. Windows documents that a file cannot be shrunk while a view of it is
+// mapped, and that a memory-backed section's pages are committed when it is created, unless its
+// creator asked for SEC_RESERVE; reading a reserved page that was never committed faults there,
+// while under Wine it reads as zeros. A monitor that reserves its block without committing it
+// could not write its own readings either; no test here has shown a fault on Windows.
 void endProcessOnViewFault(NamedBlockHandle, const char*, int) {}
 
 // A write to a closed pipe fails with an error on Windows; nothing can kill the process.

@@ -10,7 +10,8 @@
 // and flags lines, then a line for each kind of reading whose count is not zero, in the order
 // temperatures, fans, voltages, and one final line feed. Each count is read once, before its
 // label is decided on, and each entry just before it is written, so a block rewritten meanwhile
-// still yields well-formed lines. Output errors are not examined; there is no failure to report.
+// still yields well-formed lines. Output errors are left in the stream's error state, for the
+// caller to examine once the report has been flushed.
 void writeSnapshotReport(const SensorBlock& block, std::FILE* out);
 
 #endif  // KORVALEN_SENSOR_SNAPSHOT_REPORT_H

@@ -10,9 +10,10 @@
 
 #include "common/block_encoder.h"
 
-// The two failure messages, and the report of korvalen-sim's --sample block.
+// The three failure messages, and the report of korvalen-sim's --sample block.
 inline const std::string kOpenError = "Korvalen OpenFileMapping Error.\n";
 inline const std::string kMapError = "Korvalen MapViewOfFile Error.\n";
+inline const std::string kWriteError = "Korvalen WriteFile Error.\n";
 inline const std::string kSampleReport =
     "Version: 3\nFlags: 1\nTemperatures: 45.50 38.25 51.00 29.75\nFans: 1240 980 0\n"
     "Voltages: 1.20 3.31 5.02 12.10\n";
