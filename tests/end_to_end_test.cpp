@@ -17,8 +17,7 @@ std::string sim() { return builtProgram("korvalen-sim"); }
 
 // `text` with the placeholders of an OutcomeRow replaced.
 std::string expand(std::string text, const std::string& file) {
-  std::string folder = builtProgram("");
-  folder.pop_back();
+  const std::string folder = sim().substr(0, sim().find_last_of("\\/"));
   const std::pair<std::string, std::string> placeholders[] = {
       {"{sim}", sim()}, {"{snapshot}", snapshot()}, {"{folder}", folder}, {"{file}", file}};
   for (const auto& [key, value] : placeholders) {

@@ -87,6 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "korvalen-sim: *",
                    {},
                    "plain text\n"},
+        OutcomeRow{"CommandIsAFolder", {"{sim}", "--", "{folder}"}, 126, "", "korvalen-sim: *"},
         OutcomeRow{"OwnVersion", {"{sim}", "--version"}, 0, "korvalen-sim 1.*", ""}),
     testing::PrintToStringParamName());
 
@@ -117,35 +118,39 @@ TEST_P(SimUsage, NamesTheOptionAndExits64) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, SimUsage,
-    testing::Values(
-        UsageCase{"UnknownOption", {"--bogus"}, "The following argument was not expected: --bogus"},
-        UsageCase{"StrayArgument", {"--sample", "x"}, "The following argument was not expected: x"},
-        UsageCase{"NoCommandAfterSeparator", {"--sample", "--"}, "--:"},
-        UsageCase{"VersionTooLarge", {"--block-version", "65536"}, "--block-version:"},
-        UsageCase{"NegativeCount", {"--fan-count", "-1"}, "--fan-count:"},
-        UsageCase{"LeadingSpace", {"--flags", " 7"}, "--flags:"},
-        UsageCase{"LeadingTab", {"--fan-count", "\t7"}, "--fan-count:"},
-        UsageCase{"LeadingCarriageReturn", {"--block-version", "\r7"}, "--block-version:"},
-        UsageCase{"LeadingVerticalTab", {"--fans", "\v7"}, "--fans:"},
-        UsageCase{"PlusSign", {"--flags", "+7"}, "--flags:"},
-        UsageCase{"Hexadecimal", {"--flags", "0x10"}, "--flags:"},
-        UsageCase{"DecimalWithSpace", {"--temperatures", " 1.5"}, "--temperatures:"},
-        UsageCase{"ThreePlaces", {"--temperatures", "1.234"}, "--temperatures:"},
-        UsageCase{"ScaledOverflow", {"--voltages", "21474836.48"}, "--voltages:"},
-        UsageCase{"FanNotWhole", {"--fans", "1.5"}, "--fans:"},
-        UsageCase{"FanOverflow", {"--fans", "2147483648"}, "--fans:"},
-        UsageCase{"TooManyValues",
-                  {"--fans",
-                   "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,"
-                   "21,22,23,24,25,26,27,28,29,30,31,32,33"},
-                  "--fans:"},
-        UsageCase{"TooManyValuesOverRepeats",
-                  {"--voltages", "1,2", "--voltages",
-                   "3,4,5,6,7,8,9,10,"
-                   "11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,"
-                   "28,29,30,31,32,33"},
-                  "--voltages:"},
-        UsageCase{"RawWithDescription", {"--raw", "x", "--sample"}, "--sample excludes --raw"}),
+    testing::Values(UsageCase{"UnknownOption", {"--bogus"}, "--bogus:"},
+                    UsageCase{"StrayArgument", {"--sample", "x"}, "x:"},
+                    UsageCase{"NoCommandAfterSeparator", {"--sample", "--"}, "--:"},
+                    UsageCase{"VersionTooLarge", {"--block-version", "65536"}, "--block-version:"},
+                    UsageCase{"NegativeCount", {"--fan-count", "-1"}, "--fan-count:"},
+                    UsageCase{"LeadingSpace", {"--flags", " 7"}, "--flags:"},
+                    UsageCase{"LeadingTab", {"--fan-count", "\t7"}, "--fan-count:"},
+                    UsageCase{
+                        "LeadingCarriageReturn", {"--block-version", "\r7"}, "--block-version:"},
+                    UsageCase{"LeadingVerticalTab", {"--fans", "\v7"}, "--fans:"},
+                    UsageCase{"PlusSign", {"--flags", "+7"}, "--flags:"},
+                    UsageCase{"Hexadecimal", {"--flags", "0x10"}, "--flags:"},
+                    UsageCase{"DecimalWithSpace", {"--temperatures", " 1.5"}, "--temperatures:"},
+                    UsageCase{"ThreePlaces", {"--temperatures", "1.234"}, "--temperatures:"},
+                    UsageCase{"ScaledOverflow", {"--voltages", "21474836.48"}, "--voltages:"},
+                    UsageCase{"FanNotWhole", {"--fans", "1.5"}, "--fans:"},
+                    UsageCase{"FanOverflow", {"--fans", "2147483648"}, "--fans:"},
+                    UsageCase{"TooManyValues",
+                              {"--fans",
+                               "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,"
+                               "21,22,23,24,25,26,27,28,29,30,31,32,33"},
+                              "--fans:"},
+                    UsageCase{"TooManyValuesOverRepeats",
+                              {"--voltages", "1,2", "--voltages",
+                               "3,4,5,6,7,8,9,10,"
+                               "11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,"
+                               "28,29,30,31,32,33"},
+                              "--voltages:"},
+                    UsageCase{"EmptyItemInside", {"--fans", "1,,2"}, "--fans:"},
+                    UsageCase{"EmptyItemAtEnd", {"--fans", "1,"}, "--fans:"},
+                    UsageCase{"EmptyItemAtStart", {"--temperatures", ",5"}, "--temperatures:"},
+                    UsageCase{"EmptyRawPath", {"--raw", ""}, "--raw:"},
+                    UsageCase{"RawWithDescription", {"--raw", "x", "--sample"}, "--raw:"}),
     testing::PrintToStringParamName());
 
 }  // namespace

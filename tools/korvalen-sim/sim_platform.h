@@ -20,6 +20,15 @@ struct PublishedBlock {
   std::uint64_t device, inode;  // POSIX: the object's identity, to withdraw only our own
 };
 
+// What the help and the holding message say where the platform differs.
+struct PlatformHelp {
+  const char* lifetime;       // "Lifetime:" and its lines, for the help's footer
+  const char* holdStops;      // what ends holding, for the holding message
+  const char* replace;        // --replace's description
+  const char* refuseReaders;  // --refuse-readers's description
+};
+extern const PlatformHelp kPlatformHelp;
+
 struct PublishOptions {
   bool replaceStale = false;   // remove a block left under the name first, where one can remain
   bool refuseReaders = false;  // deny everyone else the right to open the block
@@ -35,15 +44,18 @@ bool publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
 // Makes the block unreachable by name, if the name still refers to it, and releases it.
 void withdrawBlock(const char* name, PublishedBlock* block);
 
-// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT (or a console's Ctrl-C) stop the simulator cleanly
-// instead of killing it, so that the block is always withdrawn. A stop that arrives before the
-// simulator waits is kept for the wait, never lost. Call first, before publishing.
+// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT (on Windows, a console's Ctrl-C and Ctrl-Break) stop
+// the simulator cleanly instead of killing it, so that the block is always withdrawn. A stop
+// that arrives before the simulator waits is kept for the wait, never lost. Call first, before
+// publishing.
 void installStopHandlers();
 
 // Runs `argv` (found on the PATH) with our standard streams and waits for it. Returns its exit
-// status (128 + signal number when a signal ended it), or, after a message on stderr,
-// kNotFoundStatus when there is no such program and kCannotExecuteStatus when it cannot be run.
-// A stop is passed on to the command, which decides when to end.
+// status (on POSIX 128 + signal number when a signal ended it), or, after a message on stderr,
+// kNotFoundStatus when there is no such program and kCannotExecuteStatus when there is one that
+// cannot be run (a folder, a file that is no program). A stop is passed on to the command, which
+// decides when to end. On Windows the command, and whatever it starts, ends with the simulator
+// however the simulator ends.
 int runCommand(const std::vector<std::string>& argv);
 
 // Waits until a stop or the end of standard input.

@@ -58,6 +58,18 @@ void unlinkIfOurs(const char* name, const PublishedBlock& block) {
 
 }  // namespace
 
+const PlatformHelp kPlatformHelp = {
+    "Lifetime:\n"
+    "  -- COMMAND [ARG...]       run COMMAND while the block is published, then\n"
+    "                            withdraw it and exit with COMMAND's status; a\n"
+    "                            SIGINT, SIGTERM, SIGHUP or SIGQUIT is passed on\n"
+    "                            to COMMAND\n"
+    "  (no command)              hold the block until SIGINT, SIGTERM, SIGHUP,\n"
+    "                            SIGQUIT or the end of standard input\n",
+    "Ctrl-C, SIGTERM or end of input",
+    "remove a block that a killed run left under\nthe name first",
+    "give the block mode 0, which every user but\nroot obeys: others cannot open it"};
+
 bool publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
                   const PublishOptions& options, PublishedBlock* block) {
   const std::string object = objectName(name);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "common/command_line_windows.h"
 #include "sensor/sensor_block.h"
@@ -13,12 +14,14 @@
 
 namespace {
 
-volatile LONG holding = 0;
+// Set by each stop and taken by the wait that honours it, so that a stop that comes before we
+// wait is kept for the wait. Auto-reset: each wait takes one.
+HANDLE stopEvent = nullptr;
 
 BOOL WINAPI onConsoleStop(DWORD) {
-  // While a command runs it receives the same event and ends; we end after it. While holding,
-  // ending the process closes the mapping's handles, which withdraws the block.
-  if (holding != 0) ExitProcess(0);
+  // A closing console, a logoff or a shutdown ends the process once this returns: its handles
+  // close, which withdraws the block and, through the job, ends the command.
+  SetEvent(stopEvent);
   return TRUE;
 }
 
@@ -48,6 +51,19 @@ HANDLE createBackingFile(const std::uint8_t* bytes, std::size_t size) {
 }
 
 }  // namespace
+
+const PlatformHelp kPlatformHelp = {
+    "Lifetime:\n"
+    "  -- COMMAND [ARG...]       run COMMAND while the block is published, then\n"
+    "                            withdraw it and exit with COMMAND's status; a\n"
+    "                            Ctrl-C or Ctrl-Break is passed on to COMMAND as\n"
+    "                            Ctrl-Break, and COMMAND ends with korvalen-sim\n"
+    "                            however korvalen-sim ends\n"
+    "  (no command)              hold the block until Ctrl-C, Ctrl-Break or the\n"
+    "                            end of standard input\n",
+    "Ctrl-C, Ctrl-Break or end of input",
+    "changes nothing on Windows, where a block goes\nwith its last handle",
+    "give the block a security descriptor that\ndenies everyone access"};
 
 bool publishBlock(const char* name, const std::uint8_t* bytes, std::size_t size,
                   const PublishOptions& options, PublishedBlock* block) {
@@ -115,11 +131,28 @@ void withdrawBlock(const char* /*name*/, PublishedBlock* block) {
   }
 }
 
-void installStopHandlers() { SetConsoleCtrlHandler(onConsoleStop, TRUE); }
+void installStopHandlers() {
+  stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  // Ctrl-C too, even if whoever started us had it ignored.
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  SetConsoleCtrlHandler(onConsoleStop, TRUE);
+}
 
 int runCommand(const std::vector<std::string>& command) {
   std::string line;
   for (const std::string& arg : command) appendArgument(line, arg);
+
+  // The command runs in a job that ends it, and all it starts, when the job's last handle
+  // closes: when we end, however we end (a stop, SIGTERM under Wine, TerminateProcess).
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job == nullptr ||
+      !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    reportFailure("make a job for", command[0].c_str());
+    if (job != nullptr) CloseHandle(job);
+    return kCannotExecuteStatus;
+  }
 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -128,28 +161,68 @@ int runCommand(const std::vector<std::string>& command) {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+  // A process group of its own, so that a stop can be passed to it alone; suspended until it is
+  // in the job, so that nothing it starts escapes.
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
                       &process)) {
     const DWORD error = GetLastError();
-    std::fprintf(stderr, "korvalen-sim: cannot run %s (Windows error %lu)\n", command[0].c_str(),
-                 static_cast<unsigned long>(error));
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNotFoundStatus
-                                                                          : kCannotExecuteStatus;
+    CloseHandle(job);
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      std::fprintf(stderr, "korvalen-sim: cannot run %s (Windows error %lu)\n", command[0].c_str(),
+                   static_cast<unsigned long>(error));
+      return kCannotExecuteStatus;
+    }
+    // A folder, or a file without the .exe that Windows looks for, is "not found" to
+    // CreateProcess, but it is there.
+    if (GetFileAttributesA(command[0].c_str()) != INVALID_FILE_ATTRIBUTES) {
+      std::fprintf(stderr, "korvalen-sim: cannot run %s: not a program\n", command[0].c_str());
+      return kCannotExecuteStatus;
+    }
+    std::fprintf(stderr, "korvalen-sim: cannot run %s: not found\n", command[0].c_str());
+    return kNotFoundStatus;
   }
+  if (!AssignProcessToJobObject(job, process.hProcess)) {
+    std::fprintf(stderr,
+                 "korvalen-sim: cannot run %s in a job that ends with korvalen-sim "
+                 "(Windows error %lu)\n",
+                 command[0].c_str(), static_cast<unsigned long>(GetLastError()));
+    TerminateProcess(process.hProcess, kCannotExecuteStatus);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(job);
+    return kCannotExecuteStatus;
+  }
+  ResumeThread(process.hThread);
   CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
+
+  // Stops are passed on as Ctrl-Break to the command's group, and the command decides when to
+  // end. Without a console to carry the event, the stop ends the command as Ctrl-C would.
+  const HANDLE waits[] = {process.hProcess, stopEvent};
+  while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId)) {
+      TerminateJobObject(job, static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    }
+  }
   DWORD status = kCannotExecuteStatus;
   GetExitCodeProcess(process.hProcess, &status);
   CloseHandle(process.hProcess);
+  CloseHandle(job);  // ends whatever the command left running
   return static_cast<int>(status);
 }
 
 void holdUntilStopped() {
-  InterlockedExchange(&holding, 1);
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  char buffer[512];
-  DWORD got = 0;
-  while (ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got != 0) {
-  }
-  InterlockedExchange(&holding, 0);
+  // A read cannot be waited for beside the stop, so a thread of its own watches for the end of
+  // input; it is left blocked in its read when a stop comes first, and ends with the process.
+  HANDLE inputEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread([inputEnded] {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    char buffer[512];
+    DWORD got = 0;
+    while (ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got != 0) {
+    }
+    SetEvent(inputEnded);
+  }).detach();
+  const HANDLE waits[] = {stopEvent, inputEnded};
+  WaitForMultipleObjects(2, waits, FALSE, INFINITE);
 }
