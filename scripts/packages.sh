@@ -25,7 +25,10 @@ ensure_packages() {
 }
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev util-linux)
+# What the shipped files are built with: git gives the commit's time, python3 makes the ZIP
+# independent of its builder.
+RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev g++-mingw-w64-i686-posix binutils git python3)
 HARDENING_PACKAGES=(clang libclang-rt-dev valgrind)
 # wine32:i386 runs the shipped 32-bit program; wine64 the 64-bit build.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 wine32:i386 binutils
-  googletest libcli11-dev)
+  googletest libcli11-dev git python3)

@@ -21,3 +21,6 @@ cmake --workflow --preset sanitize --fresh
 
 echo "== fuzz: a bounded libFuzzer run of the report writer"
 cmake --workflow --preset fuzz --fresh
+
+echo "== reproducible: the shipped files built twice from clean clones of HEAD, compared"
+scripts/check-reproducible.sh

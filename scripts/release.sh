@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The shipped files, built from this checkout without the tests, into FOLDER (build/release):
+#   FOLDER/windows-x86/korvalen-snapshot.exe, korvalen-sim.exe, the ZIP and its .sha256
+#   FOLDER/linux/bin/korvalen-snapshot and korvalen-sim, stripped, as cmake --install puts them
+# Prints their SHA-256 sums. For a given commit they are the same wherever they are built.
+# Usage: scripts/release.sh [FOLDER]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+ensure_packages "${RELEASE_PACKAGES[@]}"
+
+out=$(realpath -m "${1:-build/release}")
+cmake --preset windows-x86 -B "$out/windows-x86" -DKORVALEN_TESTS=OFF --fresh >/dev/null
+cmake --build "$out/windows-x86" -j2 >/dev/null
+cpack --config "$out/windows-x86/CPackConfig.cmake" -B "$out/windows-x86" >/dev/null
+cmake --preset native -B "$out/native" -DKORVALEN_TESTS=OFF --fresh >/dev/null
+cmake --build "$out/native" -j2 >/dev/null
+rm -rf "$out/linux"
+cmake --install "$out/native" --strip --prefix "$out/linux" >/dev/null
+
+cd "$out"
+sha256sum windows-x86/korvalen-snapshot.exe windows-x86/korvalen-sim.exe \
+  windows-x86/korvalen-snapshot-*-win32.zip windows-x86/korvalen-snapshot-*-win32.zip.sha256 \
+  linux/bin/korvalen-snapshot linux/bin/korvalen-sim
