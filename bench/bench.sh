@@ -3,9 +3,10 @@
 #   1. whole-process time against a static no-op program, by hyperfine, as a ratio of medians
 #      (also for the program linked dynamically, which is why it is linked statically);
 #   2. system calls against the same floor, by strace;
-#   3. write calls that carry the report to a file and to a pipe;
-#   4. under Wine, each Windows exe against a no-op exe from the same toolchain: the x86_64 build
-#      under wine64 and the shipped i686 build under 32-bit Wine.
+#   3. write calls that carry the report to a file and to a pipe, and to a full device (status 3);
+#   4. under Wine, each Windows exe against a no-op exe from the same toolchain, and the WriteFile
+#      calls that carry its report: the x86_64 build under wine64 and the shipped i686 build under
+#      32-bit Wine.
 # Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write.
 # Usage: bench/bench.sh [ROUNDS [RUNS]]   (default 7 rounds of 500 runs per native command)
 set -euo pipefail
@@ -115,6 +116,9 @@ file_writes=$(count_calls "$work/file.strace")
 pipe_writes=$(count_calls "$work/pipe.strace")
 echo "to a file: $file_writes ($(wc -c <"$work/report.txt") bytes); to a pipe: $pipe_writes" \
   "($( [ "$file_writes" -eq 1 ] && [ "$pipe_writes" -eq 1 ] && echo meets || echo MISSES) one write)"
+full_status=0
+sim strace -e trace=write,writev -o "$work/full.strace" "$snapshot" >/dev/full 2>/dev/null || full_status=$?
+echo "to a full device: status $full_status; calls: $(grep -v '^+++' "$work/full.strace" | cut -c1-60 | tr '\n' ';')"
 
 # wine_row PRESET LOADER NOOP: under the Wine loader LOADER, in the preset's own prefix, the
 # preset's korvalen-snapshot.exe against the no-op exe NOOP, with korvalen-sim.exe holding the
@@ -127,6 +131,10 @@ wine_row() {
   exec {hold}> >($run "build/$preset/korvalen-sim.exe" "${full[@]}" 2>/dev/null)
   sleep 2
   $run "build/$preset/korvalen-snapshot.exe" | head -2
+  # The WriteFile calls that carry the report, as Wine's relay trace shows them.
+  WINEDEBUG=+relay $run "build/$preset/korvalen-snapshot.exe" 2>"$work/relay.log" >"$work/wine-report.txt"
+  echo "report: $(wc -c <"$work/wine-report.txt") bytes in" \
+    "$(grep -c 'Call KERNEL32.WriteFile' "$work/relay.log") WriteFile calls"
   hyperfine -N --warmup 5 --runs 40 --style none --export-csv "$work/wine.csv" \
     "$run $noop" "$run build/$preset/korvalen-snapshot.exe" >/dev/null
   exec {hold}>&-
