@@ -27,3 +27,5 @@ echo "$ korvalen-snapshot    # with no monitor running"
 status=0
 build/native/korvalen-snapshot || status=$?
 echo "(exit status $status)"
+echo
+echo "The programs are in build/native/; to run them by name: export PATH=\"\$PWD/build/native:\$PATH\""
