@@ -3,34 +3,42 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "support/block_bytes.h"
-#include "support/outcome.h"
 #include "support/process.h"
+#include "support/table.h"
 
 namespace {
 
-std::string snapshot() { return builtProgram("korvalen-snapshot"); }
-std::string sim() { return builtProgram("korvalen-sim"); }
-
 // `text` with the placeholders of an OutcomeRow replaced.
 std::string expand(std::string text, const std::string& file) {
-  const std::string folder = sim().substr(0, sim().find_last_of("\\/"));
   const std::pair<std::string, std::string> placeholders[] = {
-      {"{sim}", sim()}, {"{snapshot}", snapshot()}, {"{folder}", folder}, {"{file}", file}};
+      {"{sim}", sim()},
+      {"{snapshot}", snapshot()},
+      {"{folder}", sim().substr(0, sim().find_last_of("\\/"))},
+      {"{file}", file}};
   for (const auto& [key, value] : placeholders) {
-    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+    for (std::size_t at; (at = text.find(key)) != std::string::npos;) {
       text.replace(at, key.size(), value);
+    }
   }
   return text;
 }
 
-// Whether `text` is `expected`, or begins with it when it ends in '*'.
-bool matches(const std::string& text, const std::string& expected) {
-  if (expected.empty() || expected.back() != '*') return text == expected;
-  return text.rfind(expected.substr(0, expected.size() - 1), 0) == 0;
+// Whether `text` matches `pattern`, where '*' stands for any run of characters within a line.
+bool matches(std::string_view text, std::string_view pattern) {
+  if (pattern.empty() || pattern[0] != '*') {
+    return pattern.empty() ? text.empty()
+                           : !text.empty() && text[0] == pattern[0] &&
+                                 matches(text.substr(1), pattern.substr(1));
+  }
+  for (std::size_t skipped = 0;; ++skipped) {
+    if (matches(text.substr(skipped), pattern.substr(1))) return true;
+    if (skipped == text.size() || text[skipped] == '\n') return false;
+  }
 }
 
 }  // namespace
@@ -61,39 +69,29 @@ const std::string kRawBytes = bytesOf(kRawBlock);
 const std::string kRawReport =
     "Version: 4\nFlags: 2\nTemperatures: 45.50 -1.20\nFans:" + valuesText(sequence(32, 3), false) +
     "\nVoltages: 3.31\n";
-
 const std::vector<std::string> kSnapshotOfRaw{"{sim}", "--raw", "{file}", "--", "{snapshot}"};
 const std::vector<std::string> kSnapshotOfSample{"{sim}", "--sample", "--", "{snapshot}"};
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Snapshot, Outcome,
     testing::Values(
         OutcomeRow{"MissingBlock", {"{snapshot}"}, 1, "", kOpenError},
         OutcomeRow{"MissingBlockWithArguments", {"{snapshot}", "--help"}, 1, "", kOpenError},
-        OutcomeRow{"ArgumentsChangeNothing",
-                   {"{sim}", "--sample", "--", "{snapshot}", "--help", "-v", "x y", ""},
-                   0,
-                   kSampleReport,
-                   ""},
+        OutcomeRow{"ArgumentsChangeNothing", {"{sim}", "--sample", "--", "{snapshot}", "--help",
+                   "-v", "x y", ""}, 0, kSampleReport, ""},
         OutcomeRow{"RawWholeRecord", kSnapshotOfRaw, 0, kRawReport, "", {}, kRawBytes},
-        OutcomeRow{"RawLargerThanRecord",
-                   kSnapshotOfRaw,
-                   0,
-                   kRawReport,
-                   "",
-                   {},
+        OutcomeRow{"RawLargerThanRecord", kSnapshotOfRaw, 0, kRawReport, "", {},
                    kRawBytes + std::string(5000, '\x7f')},
-        OutcomeRow{
-            "RawOneByteShort", kSnapshotOfRaw, 2, "", kMapError, {}, kRawBytes.substr(0, 401)},
+        OutcomeRow{"RawOneByteShort", kSnapshotOfRaw, 2, "", kMapError, {}, kRawBytes.substr(0, 401)},
         OutcomeRow{"RawOneByte", kSnapshotOfRaw, 2, "", kMapError, {}, "\x01"},
         OutcomeRow{"ReportToNullDevice", kSnapshotOfSample, 0, "", "", OutputSink::nullDevice},
-        OutcomeRow{"ReportToFullDevice", kSnapshotOfSample, 3, "", kWriteError,
-                   OutputSink::fullDevice},
-        OutcomeRow{"ReportToClosedPipe", kSnapshotOfSample, 3, "", kWriteError,
-                   OutputSink::closedPipe},
+        OutcomeRow{"ReportToFullDevice", kSnapshotOfSample, 3, "", kWriteError, OutputSink::fullDevice},
+        OutcomeRow{"ReportToClosedPipe", kSnapshotOfSample, 3, "", kWriteError, OutputSink::closedPipe},
         OutcomeRow{"ReportWithoutStandardOutput", kSnapshotOfSample, 3, "", kWriteError,
                    OutputSink::closed}),
     testing::PrintToStringParamName());
+// clang-format on
 
 TEST(Snapshot, BlockThatRefusesReadersFailsToOpen) {
   const ProcessResult result =

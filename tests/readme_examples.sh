@@ -1,7 +1,7 @@
 #!/bin/sh
-# readme_examples.sh README FOLDER: runs the README's shell and Python examples as a user copies
-# them, with the programs in FOLDER on the PATH, over korvalen-sim's sample and with no block,
-# and checks what they print and how they end.
+# readme_examples.sh README FOLDER: runs the README's shell and Python examples, and its recipe
+# for a block in the background, as a user copies them, with the programs in FOLDER on the PATH,
+# and checks what they print, how they end and that nothing is left running.
 readme=$1
 PATH=$2:$PATH
 export PATH
@@ -9,38 +9,39 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 
-# extract LANGUAGE: the README's one block fenced as LANGUAGE.
-extract() {
-  awk -v fence="\`\`\`$1" '$0 == fence { inside = 1; found++; next }
-    inside && $0 == "```" { inside = 0; next }
-    inside { print }
-    END { exit found != 1 }' "$readme"
-}
-extract sh >"$work/example.sh" || { echo "FAIL: no single sh example in $readme"; exit 1; }
-extract python >"$work/example.py" || { echo "FAIL: no single python example in $readme"; exit 1; }
+# The README's blocks fenced as ```sh (the example, then the recipe) and as ```python.
+awk -v dir="$work" '/^```(sh|python)$/ { file = dir "/" substr($0, 4) "." ++n[substr($0, 4)]; next }
+  /^```$/ { file = "" } file { print > file }' "$readme"
+[ -f "$work/sh.2" ] && [ ! -f "$work/sh.3" ] && [ -f "$work/python.1" ] && [ ! -f "$work/python.2" ] ||
+  { echo "FAIL: expected two sh blocks and one python block in $readme"; exit 1; }
 
 # check NAME STATUS OUT ERR COMMAND...: COMMAND must end with STATUS and print OUT and ERR.
 check() {
-  name=$1 status=$2 out=$3 err=$4
+  name=$1 status=$2 out=$3 err=$4 got=0
   shift 4
-  got=0
   "$@" >"$work/out" 2>"$work/err" </dev/null || got=$?
   if [ "$got" -ne "$status" ] || [ "$(cat "$work/out")" != "$out" ] ||
     [ "$(cat "$work/err")" != "$err" ]; then
-    echo "FAIL $name: status $got (expected $status)"
-    echo "out: $(cat "$work/out")"
-    echo "err: $(cat "$work/err")"
+    printf 'FAIL %s: status %s, not %s\nout: %s\nerr: %s\n' "$name" "$got" "$status" \
+      "$(cat "$work/out")" "$(cat "$work/err")"
     failed=1
-  else
-    echo "$name: status $got, as expected"
   fi
 }
 
+sample=$(korvalen-sim --sample -- korvalen-snapshot)
 check shell-sample 0 "first temperature: 45.50
-fans: 1240 980 0" "" korvalen-sim --sample -- sh "$work/example.sh"
+fans: 1240 980 0" "" korvalen-sim --sample -- sh "$work/sh.1"
 check shell-without-block 1 "" "Korvalen OpenFileMapping Error.
-Korvalen is not running" sh "$work/example.sh"
-check python-sample 0 "3 51.0 [1240, 980, 0]" "" korvalen-sim --sample -- python3 "$work/example.py"
+Korvalen is not running" sh "$work/sh.1"
+check python-sample 0 "3 51.0 [1240, 980, 0]" "" korvalen-sim --sample -- python3 "$work/python.1"
 check python-without-block 1 "" "no snapshot (status 1): Korvalen OpenFileMapping Error." \
-  python3 "$work/example.py"
+  python3 "$work/python.1"
+# The recipe runs in a session of its own, which must be empty once it has ended.
+check background-recipe 143 "$sample" "" setsid -w sh -c 'echo $$ >"$1.session"; . "$1"' sh "$work/sh.2"
+if pgrep -s "$(cat "$work/sh.2.session")" >/dev/null; then
+  echo "FAIL background-recipe: left running: $(pgrep -a -s "$(cat "$work/sh.2.session")")"
+  pkill -9 -s "$(cat "$work/sh.2.session")"
+  failed=1
+fi
+[ "$failed" -eq 0 ] && echo "the README's examples and recipe do what it says"
 exit "$failed"

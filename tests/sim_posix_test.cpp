@@ -5,53 +5,35 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "support/block_bytes.h"
-#include "support/outcome.h"
 #include "support/posix_block.h"
 #include "support/process.h"
+#include "support/table.h"
 
 namespace {
 
-std::string snapshot() { return builtProgram("korvalen-snapshot"); }
-std::string sim() { return builtProgram("korvalen-sim"); }
-
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     SimPosix, Outcome,
     testing::Values(
         OutcomeRow{"CommandsStatus", {"{sim}", "--", "/bin/sh", "-c", "exit 7"}, 7, "", ""},
-        OutcomeRow{
-            "CommandsSignal", {"{sim}", "--", "/bin/sh", "-c", "kill -TERM $$"}, 143, "", ""},
-        OutcomeRow{"MissingProgram",
-                   {"{sim}", "--", "/nonexistent/program"},
-                   127,
-                   "",
+        OutcomeRow{"CommandsSignal", {"{sim}", "--", "/bin/sh", "-c", "kill -TERM $$"}, 143, "", ""},
+        OutcomeRow{"MissingProgram", {"{sim}", "--", "/nonexistent/program"}, 127, "",
                    "korvalen-sim: cannot run /nonexistent/program: No such file or directory\n"},
-        OutcomeRow{"RawInputWithoutEnd",
-                   {"{sim}", "--raw", "/dev/zero", "--", "{snapshot}"},
-                   66,
-                   "",
+        OutcomeRow{"ExistingBlockLeftAlone", overPlanted("cp \"$2\" $o", "\"$0\" --sample -- \"$1\"; "
+                   "echo \"sim $?\"; \"$1\""), 0, "sim 73\nVersion: 77\nFlags: 0\n", "korvalen-sim: "
+                   "KVSharedMemory_QDX is already published; not touching it (use --replace to remove a "
+                   "stale one)\n", {}, bytesOf({.version = 77})},
+        OutcomeRow{"ReplaceRemovesAStaleBlock", overPlanted("cp \"$2\" $o", "\"$0\" --replace "
+                   "--block-version 78 -- \"$1\" && [ ! -e $o ]"), 0, "Version: 78\nFlags: 0\n", "", {},
+                   bytesOf({.version = 77})},
+        OutcomeRow{"RawInputWithoutEnd", {"{sim}", "--raw", "/dev/zero", "--", "{snapshot}"}, 66, "",
                    "korvalen-sim: --raw: '/dev/zero' holds more than 1048576 bytes\n"}),
     testing::PrintToStringParamName());
-
-TEST_F(PosixBlock, SimLeavesExistingBlockAloneUnlessReplacing) {
-  writeFile(kObjectPath, bytesOf(BlockDescription{.version = 77}));
-
-  ProcessResult result = runProcess({sim(), "--sample", "--", snapshot()});
-  EXPECT_EQ(result.status, 73);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err,
-            "korvalen-sim: KVSharedMemory_QDX is already published; not touching it (use "
-            "--replace to remove a stale one)\n");
-  EXPECT_EQ(runProcess({snapshot()}).out, "Version: 77\nFlags: 0\n");
-
-  result = runProcess({sim(), "--replace", "--block-version", "78", "--", snapshot()});
-  EXPECT_EQ(result.out, "Version: 78\nFlags: 0\n");
-  EXPECT_FALSE(objectExists());
-}
+// clang-format on
 
 TEST_F(PosixBlock, HoldingSimWithdrawsOnEveryStop) {
   for (int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, 0}) {
@@ -89,25 +71,6 @@ TEST_F(PosixBlock, SimWithdrawsOnlyItsOwnBlock) {
   EXPECT_EQ(runProcess({snapshot()}).out, "Version: 2\nFlags: 0\n") << "the second block is gone";
   EXPECT_EQ(awaitEnd(second), 0);
   EXPECT_FALSE(objectExists());
-}
-
-TEST_F(PosixBlock, BackgroundRecipeWithdrawsAndLeavesNothingRunning) {
-  // The README's recipe, with a sleep that no one else runs.
-  const std::string recipe =
-      "\"$1\" --sample -- sleep 86399 & sim=$!\n"
-      "until \"$2\" >/dev/null 2>&1; do sleep 0.05; done\n"
-      "\"$2\"\n"
-      "kill $sim; wait $sim; echo \"sim $?\"\n";
-  const ProcessResult result = runProcess({"/bin/sh", "-c", recipe, "sh", sim(), snapshot()});
-  EXPECT_EQ(result.out, kSampleReport + "sim 143\n");
-  EXPECT_FALSE(objectExists());
-  for (const auto& process : std::filesystem::directory_iterator("/proc")) {
-    const std::string commandLine = readFile((process.path() / "cmdline").string());
-    EXPECT_NE(commandLine, std::string("sleep\0"
-                                       "86399\0",
-                                       12))
-        << process.path() << " still runs";
-  }
 }
 
 TEST_F(PosixBlock, ReplaceSaysWhyItCannotRemove) {

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 inline const char* const kObjectPath = "/dev/shm/KVSharedMemory_QDX";
 
@@ -21,6 +23,18 @@ inline void awaitObject() {
   for (int i = 0; i < 500 && !objectExists(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+// An OutcomeRow's command line: the shell command `make` leaves an object at $o, the block's
+// path, then `run` runs with $0, $1 and $2 for {sim}, {snapshot} and {file}; the object goes.
+inline std::vector<std::string> overPlanted(const std::string& make, const std::string& run) {
+  return {"/bin/sh",
+          "-c",
+          "o=" + std::string(kObjectPath) + "; " + make + " || exit 99; " + run +
+              "; s=$?; rm -rf $o; exit $s",
+          "{sim}",
+          "{snapshot}",
+          "{file}"};
 }
 
 // Starts with the name free, and removes whatever a test left under it.

@@ -11,7 +11,7 @@ struct ProcessResult {
   std::string err;
 };
 
-// Where the child's standard output goes.
+// Where the child's standard output goes (the first three are files, in this order).
 enum class OutputSink {
   capture,     // a file, read back into ProcessResult::out
   nullDevice,  // /dev/null or NUL
@@ -28,14 +28,12 @@ inline constexpr int kProcessTimeLimitSeconds = 60;
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          OutputSink sink = OutputSink::capture);
 
-// POSIX only: a program left running while the test goes on.
+// POSIX only: a program left running, with standard error on /dev/null, and standard input on
+// /dev/null or on a pipe whose write end `input` the test keeps (`keepInput`).
 struct BackgroundProcess {
   int pid;
-  int input;  // the write end of its standard input, or -1 when that is /dev/null
+  int input;
 };
-
-// POSIX only: starts `argv` with standard error on /dev/null, and standard input on a pipe that
-// the test keeps (`keepInput`) or on /dev/null.
 BackgroundProcess startInBackground(const std::vector<std::string>& argv, bool keepInput);
 
 // POSIX only: ends the process's input, then waits up to five seconds for it to end. Returns its
@@ -50,17 +48,16 @@ std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv);
 // that user can run them.
 std::vector<std::string> asUser(const std::string& user, const std::vector<std::string>& argv);
 
-// The path of program `name` built beside the running test ("korvalen-sim" becomes
-// ".../korvalen-sim.exe" on Windows).
+// The path of program `name` built beside the running test (on Windows with ".exe").
 std::string builtProgram(const std::string& name);
+inline std::string sim() { return builtProgram("korvalen-sim"); }
+inline std::string snapshot() { return builtProgram("korvalen-snapshot"); }
 
 // A fresh path for a scratch file of this test process.
 std::string scratchPath(const std::string& leaf);
 
-// The bytes of the file at `path`; empty when it cannot be read.
+// The bytes of the file at `path` (empty when it cannot be read), and writing them anew.
 std::string readFile(const std::string& path);
-
-// Writes `bytes` to `path`, replacing it.
 void writeFile(const std::string& path, const std::string& bytes);
 
 // The text as the platform's text-mode standard output writes it.

@@ -3,7 +3,6 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,10 +33,34 @@ int exitStatus(int waitStatus) {
   return WIFSIGNALED(waitStatus) ? 128 + WTERMSIG(waitStatus) : WEXITSTATUS(waitStatus);
 }
 
-// Starts `argv` with `actions`; the child meets SIGPIPE with its default action, as from a
-// shell, and leads a process group of its own, so that a hung child can be stopped with
-// whatever it started.
-pid_t spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* actions) {
+// Starts `argv` with standard input on /dev/null or, when `input` is given, on a pipe whose
+// write end it receives; standard output as `sink` says (`outPath` for a capture); standard
+// error on `errPath`. The child meets SIGPIPE with its default action, as from a shell, and
+// leads a process group of its own, so that a hung child can be stopped with all it started.
+pid_t start(const std::vector<std::string>& argv, int* input, OutputSink sink,
+            const std::string& outPath, const std::string& errPath) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  int inputEnds[2] = {-1, -1}, outputEnds[2] = {-1, -1};
+  if (input != nullptr && pipe(inputEnds) == 0) {
+    posix_spawn_file_actions_adddup2(&actions, inputEnds[0], 0);
+    posix_spawn_file_actions_addclose(&actions, inputEnds[1]);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  }
+  if (sink == OutputSink::closedPipe && pipe(outputEnds) == 0) {
+    close(outputEnds[0]);  // a reader gone before anything is written
+    posix_spawn_file_actions_adddup2(&actions, outputEnds[1], 1);
+  } else if (sink == OutputSink::closed) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else {
+    static_assert(static_cast<int>(OutputSink::fullDevice) == 2);
+    const char* const paths[] = {outPath.c_str(), "/dev/null", "/dev/full"};
+    posix_spawn_file_actions_addopen(&actions, 1, paths[static_cast<int>(sink)],
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
@@ -50,10 +73,14 @@ pid_t spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* ac
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   pid_t child;
-  const int error = posix_spawn(&child, args[0], actions, &attributes, args.data(), environ);
-  posix_spawn_file_actions_destroy(actions);
+  const int error = posix_spawn(&child, args[0], &actions, &attributes, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
+  for (int end : {inputEnds[0], outputEnds[1]}) {
+    if (end >= 0) close(end);
+  }
   if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
+  if (input != nullptr) *input = inputEnds[1];
   return child;
 }
 
@@ -62,36 +89,7 @@ pid_t spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* ac
 ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) {
   const std::string outPath = scratchPath("stdout");
   const std::string errPath = scratchPath("stderr");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  int pipeEnds[2] = {-1, -1};
-  switch (sink) {
-    case OutputSink::capture:
-      posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                       0600);
-      break;
-    case OutputSink::nullDevice:
-      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-      break;
-    case OutputSink::fullDevice:
-      posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
-      break;
-    case OutputSink::closedPipe:
-      if (pipe(pipeEnds) != 0) throw std::runtime_error("pipe");
-      close(pipeEnds[0]);
-      posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-      posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
-      break;
-    case OutputSink::closed:
-      posix_spawn_file_actions_addclose(&actions, 1);
-      break;
-  }
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  const pid_t child = spawn(argv, &actions);
-  if (pipeEnds[1] >= 0) close(pipeEnds[1]);
-
+  const pid_t child = start(argv, nullptr, sink, outPath, errPath);
   int status = 0;
   if (!waitFor(child, kProcessTimeLimitSeconds, &status)) {
     // SIGTERM first, so that a simulator among them withdraws its block.
@@ -101,30 +99,17 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
     throw std::runtime_error(argv[0] + " did not end within " +
                              std::to_string(kProcessTimeLimitSeconds) + " s and was stopped");
   }
-  ProcessResult result;
-  result.status = exitStatus(status);
-  result.out = readFile(outPath);
-  result.err = readFile(errPath);
+  ProcessResult result{exitStatus(status), readFile(outPath), readFile(errPath)};
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return result;
 }
 
 BackgroundProcess startInBackground(const std::vector<std::string>& argv, bool keepInput) {
-  int ends[2] = {-1, -1};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (keepInput) {
-    if (pipe(ends) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
-    posix_spawn_file_actions_addclose(&actions, ends[1]);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const pid_t child = spawn(argv, &actions);
-  if (keepInput) close(ends[0]);
-  return {child, ends[1]};
+  BackgroundProcess process{-1, -1};
+  process.pid = start(argv, keepInput ? &process.input : nullptr, OutputSink::nullDevice,
+                      "/dev/null", "/dev/null");
+  return process;
 }
 
 int awaitEnd(BackgroundProcess& process) {
@@ -156,31 +141,25 @@ std::vector<std::string> asUser(const std::string& user, const std::vector<std::
   std::vector<std::string> wrapped{"/usr/bin/setpriv", "--reuid=" + std::to_string(entry->pw_uid),
                                    "--regid=" + std::to_string(entry->pw_gid), "--clear-groups"};
   const std::string builtFolder = builtProgram("");
-  for (const std::string& arg : argv) {
-    if (arg.rfind(builtFolder, 0) != 0) {
-      wrapped.push_back(arg);
-      continue;
+  for (std::string arg : argv) {
+    if (arg.rfind(builtFolder, 0) == 0) {
+      const std::filesystem::path copy = shared.path / arg.substr(builtFolder.size());
+      std::filesystem::copy_file(arg, copy, std::filesystem::copy_options::skip_existing);
+      arg = copy.string();
     }
-    const std::filesystem::path copy = shared.path / arg.substr(builtFolder.size());
-    std::filesystem::copy_file(arg, copy, std::filesystem::copy_options::skip_existing);
-    wrapped.push_back(copy.string());
+    wrapped.push_back(arg);
   }
   return wrapped;
 }
 
 std::string builtProgram(const std::string& name) {
-  char self[4096];
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length <= 0) throw std::runtime_error("cannot find the test program");
-  std::string path(self, static_cast<std::size_t>(length));
-  return path.substr(0, path.rfind('/') + 1) + name;
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
 }
 
 std::string scratchPath(const std::string& leaf) {
   static unsigned counter = 0;
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp != nullptr ? tmp : "/tmp") + "/korvalen-test-" + std::to_string(getpid()) +
-         "-" + std::to_string(counter++) + "-" + leaf;
+  return std::filesystem::temp_directory_path() / ("korvalen-test-" + std::to_string(getpid()) +
+                                                   "-" + std::to_string(counter++) + "-" + leaf);
 }
 
 std::string textModeLines(const std::string& text) { return text; }

@@ -17,25 +17,18 @@ HANDLE inheritableFile(const std::string& path, DWORD access, DWORD disposition)
 
 // The handle to give the child as its standard output, or null for none.
 HANDLE outputFor(OutputSink sink, const std::string& capturePath) {
-  switch (sink) {
-    case OutputSink::capture:
-      return inheritableFile(capturePath, GENERIC_WRITE, CREATE_ALWAYS);
-    case OutputSink::nullDevice:
-      return inheritableFile("NUL", GENERIC_WRITE, OPEN_EXISTING);
-    case OutputSink::fullDevice:
-      // Only Wine has one: its drive Z: is the Unix root.
-      return inheritableFile("Z:\\dev\\full", GENERIC_WRITE, OPEN_EXISTING);
-    case OutputSink::closedPipe: {
-      SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-      HANDLE reader, writer;
-      if (!CreatePipe(&reader, &writer, &inherit, 0)) throw std::runtime_error("CreatePipe");
-      CloseHandle(reader);
-      return writer;
-    }
-    case OutputSink::closed:
-      break;
+  if (sink == OutputSink::closed) return nullptr;
+  if (sink != OutputSink::closedPipe) {
+    // Only Wine has a full device: its drive Z: is the Unix root.
+    const char* const paths[] = {capturePath.c_str(), "NUL", "Z:\\dev\\full"};
+    return inheritableFile(paths[static_cast<int>(sink)], GENERIC_WRITE,
+                           sink == OutputSink::capture ? CREATE_ALWAYS : OPEN_EXISTING);
   }
-  return nullptr;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE reader, writer;
+  if (!CreatePipe(&reader, &writer, &inherit, 0)) throw std::runtime_error("CreatePipe");
+  CloseHandle(reader);  // a reader gone before anything is written
+  return writer;
 }
 
 }  // namespace
@@ -63,23 +56,20 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
   CloseHandle(err);
   if (!started) throw std::runtime_error("cannot start " + argv[0]);
 
-  if (WaitForSingleObject(process.hProcess, kProcessTimeLimitSeconds * 1000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    throw std::runtime_error(argv[0] + " did not end within " +
-                             std::to_string(kProcessTimeLimitSeconds) + " s and was stopped");
-  }
+  const bool ended =
+      WaitForSingleObject(process.hProcess, kProcessTimeLimitSeconds * 1000) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(process.hProcess, 1);
+  WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 0;
   GetExitCodeProcess(process.hProcess, &status);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  if (!ended) {
+    throw std::runtime_error(argv[0] + " did not end within " +
+                             std::to_string(kProcessTimeLimitSeconds) + " s and was stopped");
+  }
 
-  ProcessResult result;
-  result.status = static_cast<int>(status);
-  result.out = readFile(outPath);
-  result.err = readFile(errPath);
+  ProcessResult result{static_cast<int>(status), readFile(outPath), readFile(errPath)};
   DeleteFileA(outPath.c_str());
   DeleteFileA(errPath.c_str());
   return result;
@@ -105,9 +95,6 @@ std::string scratchPath(const std::string& leaf) {
 
 std::string textModeLines(const std::string& text) {
   std::string lines;
-  for (char c : text) {
-    if (c == '\n') lines += '\r';
-    lines += c;
-  }
+  for (char c : text) lines += c == '\n' ? "\r\n" : std::string(1, c);
   return lines;
 }
