@@ -26,11 +26,9 @@ inline std::string bytesOf(const BlockDescription& block) {
 
 // The exact decimal of `hundredths` / 100 with two places: "-0.05", "21474836.47".
 inline std::string formatHundredths(std::int32_t hundredths) {
-  const long long value = hundredths;
-  const unsigned long long magnitude = static_cast<unsigned long long>(std::llabs(value));
-  const unsigned long long places = magnitude % 100;
-  return (value < 0 ? "-" : "") + std::to_string(magnitude / 100) + "." + (places < 10 ? "0" : "") +
-         std::to_string(places);
+  const unsigned long long magnitude = static_cast<unsigned long long>(std::llabs(hundredths));
+  return (hundredths < 0 ? "-" : "") + std::to_string(magnitude / 100) +
+         (magnitude % 100 < 10 ? ".0" : ".") + std::to_string(magnitude % 100);
 }
 
 // `count` entries 0, 1, ... scaled by `step`, with alternating signs.

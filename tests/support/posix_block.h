@@ -3,10 +3,10 @@
 #define KORVALEN_TESTS_SUPPORT_POSIX_BLOCK_H
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,15 +14,13 @@
 inline const char* const kObjectPath = "/dev/shm/KVSharedMemory_QDX";
 
 inline bool objectExists() {
-  struct stat status;
-  return lstat(kObjectPath, &status) == 0;
+  return std::filesystem::exists(std::filesystem::symlink_status(kObjectPath));
 }
 
 // Waits up to five seconds for the block to appear.
 inline void awaitObject() {
-  for (int i = 0; i < 500 && !objectExists(); ++i) {
+  for (int i = 0; i < 500 && !objectExists(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }
 
 // An OutcomeRow's command line: the shell command `make` leaves an object at $o, the block's

@@ -27,7 +27,8 @@ requires std::is_base_of_v<TableRow, Row> std::ostream& operator<<(std::ostream&
 // and it also checks that no block is left published.
 struct OutcomeRow : TableRow {
   // "{sim}" and "{snapshot}" stand for the built programs, "{folder}" for their folder, and
-  // "{file}" for a scratch file that holds `file`, here and in `out` and `err`.
+  // "{file}" for a scratch file that holds `file`, here and in `out` and `err`. A first word
+  // "{unprivileged}" runs the rest without the power to bypass access checks.
   std::vector<std::string> argv;
   int status;
   std::string out;  // exact, but that '*' stands for any run of characters within a line
