@@ -193,16 +193,14 @@ std::variant<SimOptions, int> parseOptions(int argc, char** argv) {
   std::uint16_t version = 0, flags = 0;
   const char* const block = "Block (options amend the default: version 1, flags 0, no readings)";
   std::vector<CLI::Option*> described{
-      app.add_flag("--sample", sample, "start from the sample readings, wherever it stands")
-          ->group(block),
-      app.add_option("--block-version", version, "the block's version field, 0 to 65535")
-          ->transform(wholeFrom(0, 65535))
-          ->option_text("N")
-          ->group(block),
-      app.add_option("--flags", flags, "the block's flag word, 0 to 65535")
-          ->transform(wholeFrom(0, 65535))
-          ->option_text("N")
-          ->group(block)};
+      app.add_flag("--sample", sample, "start from the sample readings, wherever it stands")};
+  CLI::Option* versionOption =
+      app.add_option("--block-version", version, "the block's version field, 0 to 65535");
+  CLI::Option* flagsOption = app.add_option("--flags", flags, "the block's flag word, 0 to 65535");
+  for (CLI::Option* header : {versionOption, flagsOption}) {
+    header->transform(wholeFrom(0, 65535))->option_text("N");
+    described.push_back(header);
+  }
   KindOptions kinds[] = {
       {ReadingKind::temperatures, "--temperatures", "--temperature-count",
        "degrees, up to two decimals each", true},
@@ -213,17 +211,16 @@ std::variant<SimOptions, int> parseOptions(int argc, char** argv) {
     kind.valuesOption = app.add_option(kind.valuesName, kind.lists, kind.valuesHelp)
                             ->transform(readingList(kind.scaled))
                             ->option_text(kind.scaled ? "DECIMALS" : "N,...")
-                            ->expected(1, static_cast<int>(kMaxReadings))
-                            ->group(block);
+                            ->expected(1, static_cast<int>(kMaxReadings));
     kind.countOption =
         app.add_option(kind.countName, kind.count,
                        "the count to publish, 0 to 65535 (default:\nthe number of values)")
             ->transform(wholeFrom(0, 65535))
-            ->option_text("N")
-            ->group(block);
+            ->option_text("N");
     described.push_back(kind.valuesOption);
     described.push_back(kind.countOption);
   }
+  for (CLI::Option* option : described) option->group(block);
   CLI::Option* raw =
       app.add_option("--raw", options.rawPath,
                      "publish the bytes of FILE as they stand, any\nlength up to 1 MiB, instead "
@@ -260,8 +257,8 @@ std::variant<SimOptions, int> parseOptions(int argc, char** argv) {
   }
 
   if (sample) options.block = sampleBlock();
-  if (*described[1]) options.block.version = version;
-  if (*described[2]) options.block.flags = flags;
+  if (*versionOption) options.block.version = version;
+  if (*flagsOption) options.block.flags = flags;
   for (const KindOptions& kind : kinds) {
     ReadingsDescription& readings = options.block.readings(kind.kind);
     if (*kind.valuesOption) {
