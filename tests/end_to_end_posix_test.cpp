@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "outcome.h"
 #include "support/block_bytes.h"
 #include "support/posix_block.h"
-#include "support/process.h"
-#include "support/table.h"
 
 namespace {
 

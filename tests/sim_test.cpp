@@ -1,13 +1,9 @@
 // korvalen-sim, the stand-in monitor: the blocks its options describe, its limits, its commands
 // and its usage errors. Runs natively and, built for Windows, under Wine.
-#include <gtest/gtest.h>
-
 #include <string>
-#include <vector>
 
+#include "outcome.h"
 #include "support/block_bytes.h"
-#include "support/process.h"
-#include "support/table.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/named_block.h"
+#include "platform/standard_streams.h"
 #include "sensor/sensor_block.h"
 #include "sensor/snapshot_report.h"
 

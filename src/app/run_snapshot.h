@@ -1,3 +1,5 @@
+// The program's main routine: one snapshot of the monitor's block, from attaching to it to the
+// exit status.
 #ifndef KORVALEN_APP_RUN_SNAPSHOT_H
 #define KORVALEN_APP_RUN_SNAPSHOT_H
 

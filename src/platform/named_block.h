@@ -20,10 +20,8 @@ struct NamedBlockHandle {
 bool openNamedBlock(const char* name, NamedBlockHandle* handle);
 
 // Maps the first `size` bytes of the opened block read-only. Returns the address of the view, or
-// null when the block cannot be mapped. On POSIX that includes a block smaller than `size`
-// bytes. On Windows the system decides: a file-backed block smaller than `size` fails, while a
-// memory-backed one is rounded up to a whole page and maps (both as seen under Wine). The view
-// stays until the process ends.
+// null when the block cannot be mapped, which includes a block smaller than `size` bytes where
+// the system knows its size (on Windows, see there). The view stays until the process ends.
 const volatile std::uint8_t* mapNamedBlock(NamedBlockHandle handle, std::size_t size);
 
 // Closes the handle; an error is ignored. A view mapped from it stays valid.
@@ -34,9 +32,5 @@ void closeNamedBlock(NamedBlockHandle handle);
 // closed, `message` is written to stderr, and the exit status is `status`. Buffered standard
 // output is dropped, never written. `message` must outlive the process.
 void endProcessOnViewFault(NamedBlockHandle handle, const char* message, int status);
-
-// Prepares the standard streams so that a failed write only fails: on POSIX a reader that closed
-// its pipe would otherwise kill the process with SIGPIPE. Does nothing where writes cannot kill.
-void prepareStandardStreams();
 
 #endif  // KORVALEN_PLATFORM_NAMED_BLOCK_H

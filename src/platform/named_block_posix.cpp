@@ -81,5 +81,3 @@ void endProcessOnViewFault(NamedBlockHandle handle, const char* message, int sta
   sigemptyset(&action.sa_mask);
   sigaction(SIGBUS, &action, nullptr);
 }
-
-void prepareStandardStreams() { signal(SIGPIPE, SIG_IGN); }

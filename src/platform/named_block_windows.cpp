@@ -30,6 +30,3 @@ void closeNamedBlock(NamedBlockHandle handle) {
 // while under Wine it reads as zeros. A monitor that reserves its block without committing it
 // could not write its own readings either; no test here has shown a fault on Windows.
 void endProcessOnViewFault(NamedBlockHandle, const char*, int) {}
-
-// A write to a closed pipe fails with an error on Windows; nothing can kill the process.
-void prepareStandardStreams() {}

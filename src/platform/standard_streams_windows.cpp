@@ -1,0 +1,4 @@
+// Windows: a write to a closed pipe fails with an error; nothing can kill the process.
+#include "platform/standard_streams.h"
+
+void prepareStandardStreams() {}

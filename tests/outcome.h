@@ -1,0 +1,26 @@
+// The end-to-end table. Its row: one run of the programs as a user types it, and how it must end.
+// Any end-to-end test file adds rows (INSTANTIATE_TEST_SUITE_P(Prefix, Outcome, ...));
+// outcome.cpp runs each, and checks that no block is left published.
+#ifndef KORVALEN_TESTS_OUTCOME_H
+#define KORVALEN_TESTS_OUTCOME_H
+
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+#include "support/table.h"
+
+struct OutcomeRow : TableRow {
+  // "{sim}" and "{snapshot}" stand for the built programs, "{folder}" for their folder, and
+  // "{file}" for a scratch file that holds `file`, here and in `out` and `err`. A first word
+  // "{unprivileged}" runs the rest without the power to bypass access checks.
+  std::vector<std::string> argv;
+  int status;
+  std::string out;  // exact, but that '*' stands for any run of characters within a line
+  std::string err;  // likewise
+  OutputSink sink = OutputSink::capture;
+  std::string file = {};
+};
+class Outcome : public testing::TestWithParam<OutcomeRow> {};
+
+#endif  // KORVALEN_TESTS_OUTCOME_H

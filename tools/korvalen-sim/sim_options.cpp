@@ -1,0 +1,248 @@
+// korvalen-sim's options, in two steps: declaring them to CLI11, which keeps each value as the
+// text it was given, and applying them, which parses each text once, straight into the block.
+// CLI11 alone would convert numbers with strtoll in base 0, which takes white space, '+', "0x"
+// and octal.
+#include "sim_options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr const char* kListsHelp =
+    "Lists: --temperatures, --fans and --voltages take comma-separated values, none\n"
+    "of them empty, at most 32 of a kind; given again, each adds its values to those\n"
+    "before. Every other option is given once.\n\n";
+constexpr const char* kStatusHelp =
+    "\nExit status: COMMAND's, or 0 when held; 64 bad usage; 66 raw file unreadable or\n"
+    "over 1 MiB; 73 block already published or not creatable; 126 COMMAND cannot\n"
+    "be run; 127 COMMAND not found.";
+
+// CLI11's help with the usage line first, including the command, and one blank line between
+// groups. Each option shows its own placeholder, set with option_text, and the descriptions
+// are wrapped by hand to fit 80 columns.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  HelpFormatter() { column_width(28); }
+  std::string make_description(const CLI::App*) const override { return {}; }
+  std::string make_usage(const CLI::App* app, std::string) const override {
+    return "Usage: korvalen-sim [OPTIONS] [-- COMMAND [ARG...]]\n\n" + app->get_description() +
+           "\n\n";
+  }
+  std::string make_group(std::string group, bool positional,
+                         std::vector<const CLI::Option*> options) const override {
+    return CLI::Formatter::make_group(std::move(group), positional, std::move(options)).substr(1);
+  }
+};
+
+BlockDescription sampleBlock() {
+  return {.version = 3,
+          .flags = 1,
+          .temperatures = {4, {4550, 3825, 5100, 2975}},
+          .fans = {3, {1240, 980, 0}},
+          .voltages = {4, {120, 331, 502, 1210}}};
+}
+
+// The number that `text` spells in base 10, an optional '-' (for signed types) and digits and
+// nothing else, as std::from_chars reads it; none when it spells no such number of the type.
+template <class Number>
+std::optional<Number> decimalNumber(std::string_view text) {
+  Number value{};
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+// A whole number from `least` to `most` ("-007" is -7), or none.
+std::optional<long long> wholeNumber(std::string_view text, long long least, long long most) {
+  const std::optional<long long> value = decimalNumber<long long>(text);
+  if (!value || *value < least || *value > most) return std::nullopt;
+  return value;
+}
+
+// A decimal with at most two places ("-12.5") in exact hundredths that fit 32 bits, or none.
+std::optional<std::int32_t> hundredths(std::string_view text) {
+  const std::size_t point = std::min(text.find('.'), text.size());
+  const std::string_view places = point < text.size() ? text.substr(point + 1) : "";
+  if ((point < text.size() && places.empty()) || places.size() > 2) return std::nullopt;
+  // Far enough to hold every 32-bit entry, near enough that scaling cannot overflow.
+  const std::optional<long long> whole = wholeNumber(text.substr(0, point), -100000000, 100000000);
+  const std::optional<unsigned> fraction = places.empty() ? 0 : decimalNumber<unsigned>(places);
+  if (!whole || !fraction) return std::nullopt;
+  const long long magnitude = *fraction * (places.size() == 1 ? 10 : 1);
+  const long long value = *whole * 100 + (text[0] == '-' ? -magnitude : magnitude);
+  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+// A usage error: thrown while applying, printed as one line that begins with what it is about.
+struct UsageError {
+  std::string message;
+};
+
+// The 16-bit field that `option` gave as `text`: a version, flags or a count.
+std::uint16_t field16(const CLI::Option* option, const std::string& text) {
+  const std::optional<long long> value = wholeNumber(text, 0, 65535);
+  if (!value) {
+    throw UsageError{option->get_name() + ": '" + text + "' is not a whole number from 0 to 65535"};
+  }
+  return static_cast<std::uint16_t>(*value);
+}
+
+// One kind of reading on the command line: its lists of values and the count to publish, as
+// given.
+struct KindOptions {
+  ReadingKind kind;
+  const char* valuesName;
+  const char* countName;
+  const char* valuesHelp;
+  bool scaled;
+  std::vector<std::string> lists{};
+  std::string count{};
+  CLI::Option* valuesOption = nullptr;
+  CLI::Option* countOption = nullptr;
+};
+
+// The entries of every list of `kind`, in order: hundredths when scaled, whole 32-bit numbers
+// otherwise. CLI11's own splitting would drop empty items, so the lists are split here.
+std::vector<std::int32_t> entriesOf(const KindOptions& kind) {
+  std::vector<std::int32_t> entries;
+  for (const std::string& list : kind.lists) {
+    for (std::size_t from = 0;; ++from) {
+      const std::size_t comma = std::min(list.find(',', from), list.size());
+      const std::string_view item = std::string_view(list).substr(from, comma - from);
+      if (item.empty()) throw UsageError{kind.valuesName + (": '" + list + "' has an empty value")};
+      const std::optional<std::int32_t> entry =
+          kind.scaled ? hundredths(item) : decimalNumber<std::int32_t>(item);
+      if (!entry) {
+        throw UsageError{kind.valuesName + (": '" + std::string(item)) +
+                         (kind.scaled ? "' is not a decimal with at most two places from "
+                                        "-21474836.48 to 21474836.47"
+                                      : "' is not a whole number from -2147483648 to 2147483647")};
+      }
+      entries.push_back(*entry);
+      if ((from = comma) == list.size()) break;
+    }
+  }
+  if (entries.size() > kMaxReadings) {
+    throw UsageError{std::string(kind.valuesName) + ": at most 32 values in all, not " +
+                     std::to_string(entries.size())};
+  }
+  return entries;
+}
+
+// Prints a usage error: one line that begins with what it is about, and where to look.
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "korvalen-sim: %s\nRun 'korvalen-sim --help' for the options.\n",
+               message.c_str());
+  return kUsageStatus;
+}
+
+}  // namespace
+
+std::variant<SimOptions, int> parseSimOptions(int argc, char** argv) {
+  // Everything after "--" is the command, untouched by the parser.
+  int optionCount = 1;
+  while (optionCount < argc && std::strcmp(argv[optionCount], "--") != 0) ++optionCount;
+
+  SimOptions options;
+  CLI::App app(
+      "Publishes a Korvalen sensor block under the monitor's name, KVSharedMemory_QDX,\n"
+      "for korvalen-snapshot to read, and withdraws it when done.",
+      "korvalen-sim");
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.set_version_flag("--version", "korvalen-sim " KORVALEN_VERSION,
+                       "Print korvalen-sim's version and exit");
+  app.footer(std::string(kListsHelp) + kPlatformHelp.lifetime + kStatusHelp);
+
+  // Declaring: each option keeps the text it was given.
+  bool sample = false;
+  std::string version, flags;
+  const char* const block = "Block (options amend the default: version 1, flags 0, no readings)";
+  std::vector<CLI::Option*> described{
+      app.add_flag("--sample", sample, "start from the sample readings, wherever it stands")};
+  CLI::Option* versionOption =
+      app.add_option("--block-version", version, "the block's version field, 0 to 65535")
+          ->option_text("N");
+  CLI::Option* flagsOption =
+      app.add_option("--flags", flags, "the block's flag word, 0 to 65535")->option_text("N");
+  described.insert(described.end(), {versionOption, flagsOption});
+  KindOptions kinds[] = {
+      {ReadingKind::temperatures, "--temperatures", "--temperature-count",
+       "degrees, up to two decimals each", true},
+      {ReadingKind::fans, "--fans", "--fan-count", "fan readings, whole numbers", false},
+      {ReadingKind::voltages, "--voltages", "--voltage-count", "volts, up to two decimals each",
+       true}};
+  for (KindOptions& kind : kinds) {
+    kind.valuesOption = app.add_option(kind.valuesName, kind.lists, kind.valuesHelp)
+                            ->option_text(kind.scaled ? "DECIMALS" : "N,...")
+                            ->expected(1, static_cast<int>(kMaxReadings));
+    kind.countOption =
+        app.add_option(kind.countName, kind.count,
+                       "the count to publish, 0 to 65535 (default:\nthe number of values)")
+            ->option_text("N");
+    described.push_back(kind.valuesOption);
+    described.push_back(kind.countOption);
+  }
+  for (CLI::Option* option : described) option->group(block);
+  CLI::Option* raw =
+      app.add_option("--raw", options.rawPath,
+                     "publish the bytes of FILE as they stand, any\nlength up to 1 MiB, instead "
+                     "of a described\nblock")
+          ->option_text("FILE")
+          ->group(block);
+  const char* const publishing = "Publishing";
+  app.add_flag("--churn", options.churn,
+               "keep rewriting counts and readings as fast as\npossible; each reading's low "
+               "byte holds its slot\nnumber (0 to 31)")
+      ->group(publishing);
+  app.add_flag("--replace", options.publish.replaceStale, kPlatformHelp.replace)->group(publishing);
+  app.add_flag("--refuse-readers", options.publish.refuseReaders, kPlatformHelp.refuseReaders)
+      ->group(publishing);
+
+  try {
+    app.parse(optionCount, argv);
+  } catch (const CLI::ExtrasError&) {
+    const std::string extra = app.remaining().front();
+    return usageError(extra + (extra.rfind('-', 0) == 0
+                                   ? ": no such option"
+                                   : ": unexpected argument; a command goes after --"));
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    return usageError(error.what());
+  }
+  if (optionCount + 1 == argc) return usageError("--: no command follows");
+  options.raw = raw->count() != 0;
+  if (options.raw) {
+    if (options.rawPath.empty()) return usageError("--raw: the file name is empty");
+    for (const CLI::Option* option : described) {
+      if (*option) return usageError("--raw: cannot be combined with " + option->get_name());
+    }
+  }
+
+  // Applying: the sample is the base, whatever stands where; each value is parsed once.
+  try {
+    if (sample) options.block = sampleBlock();
+    if (*versionOption) options.block.version = field16(versionOption, version);
+    if (*flagsOption) options.block.flags = field16(flagsOption, flags);
+    for (const KindOptions& kind : kinds) {
+      ReadingsDescription& readings = options.block.readings(kind.kind);
+      if (*kind.valuesOption) {
+        readings.entries = entriesOf(kind);
+        readings.count = static_cast<std::uint16_t>(readings.entries.size());
+      }
+      if (*kind.countOption) readings.count = field16(kind.countOption, kind.count);
+    }
+  } catch (const UsageError& error) {
+    return usageError(error.message);
+  }
+  options.command.assign(argv + std::min(optionCount + 1, argc), argv + argc);
+  return options;
+}

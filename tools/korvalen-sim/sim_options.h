@@ -1,0 +1,29 @@
+// korvalen-sim's command line: what it publishes and how. Its help (--help) is the one place
+// that describes every option.
+#ifndef KORVALEN_SIM_SIM_OPTIONS_H
+#define KORVALEN_SIM_SIM_OPTIONS_H
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "common/block_encoder.h"
+#include "sim_platform.h"
+
+inline constexpr int kUsageStatus = 64;  // EX_USAGE
+
+struct SimOptions {
+  BlockDescription block;  // the described block, unless `raw`
+  bool raw = false;
+  std::string rawPath;  // with `raw`: the file whose bytes are published as they stand
+  PublishOptions publish;
+  bool churn = false;
+  std::vector<std::string> command;  // empty: hold the block until stopped
+};
+
+// Parses the command line: the options, then "--" and the command. Returns the options, or an
+// exit status once help, the version or a usage error (one line on stderr, kUsageStatus) has
+// been printed.
+std::variant<SimOptions, int> parseSimOptions(int argc, char** argv);
+
+#endif  // KORVALEN_SIM_SIM_OPTIONS_H
