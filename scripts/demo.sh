@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 ensure_packages "${NATIVE_PACKAGES[@]}"
 
 cmake --preset native >/dev/null
-cmake --build --preset native --target korvalen-snapshot korvalen-sim >/dev/null
+cmake --build --preset native --target korvalen-snapshot korvalen-sim korvalen-prometheus >/dev/null
 
 # The demo needs the name to itself: a block already there would be read in place of the sample,
 # and shown as if no monitor were running.

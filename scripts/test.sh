@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages "${NATIVE_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+ensure_packages "${NATIVE_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" \
+  "${WINDOWS_PACKAGES[@]}"
 
 export GTEST_COLOR=no
 

@@ -12,5 +12,6 @@ listing=$("$cmake" -E tar tf "$zip" | grep -v '/$' | sort)
 echo "$(basename "$zip"):"
 echo "$listing"
 top=$(basename "$zip" .zip)
-expected=$(printf '%s\n' "$top/README.md" "$top/korvalen-sim.exe" "$top/korvalen-snapshot.exe")
+expected=$(printf '%s\n' "$top/README.md" "$top/korvalen-prometheus.exe" "$top/korvalen-sim.exe" \
+  "$top/korvalen-snapshot.exe")
 [ "$listing" = "$expected" ] || { echo "FAIL: expected"; echo "$expected"; exit 1; }

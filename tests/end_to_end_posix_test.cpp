@@ -70,14 +70,19 @@ TEST_F(PosixBlock, FullSharedMemoryFailsCleanly) {
                   "mount -t tmpfs -o size=8k tmpfs /dev/shm || exit 99\n"
                   "head -c 8192 /dev/zero >/dev/shm/filler\n"
                   "\"$1\" --sample -- true; echo \"sim $?\"; ls /dev/shm\n"
-                  "truncate -s 402 /dev/shm/KVSharedMemory_QDX; \"$2\"; echo \"snapshot $?\"\n",
-                  "sh", sim(), snapshot()});
+                  "truncate -s 402 /dev/shm/KVSharedMemory_QDX; \"$2\"; echo \"snapshot $?\"\n"
+                  "\"$3\" \"$4\"; echo \"prometheus $?\"; grep ^korvalen_s \"$4\"; rm \"$4\"\n"
+                  "\"$3\" /dev/shm/k.prom; echo \"prometheus $?\"; ls /dev/shm\n",
+                  "sh", sim(), snapshot(), prometheus(), scratchPath("fault.prom")});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, "sim 73\nfiller\nsnapshot 2\n");
+  EXPECT_EQ(result.out,
+            "sim 73\nfiller\nsnapshot 2\nprometheus 0\nkorvalen_snapshot_status 2\nprometheus 3\n"
+            "KVSharedMemory_QDX\nfiller\n");
   EXPECT_EQ(result.err,
             "korvalen-sim: cannot allocate 402 bytes for KVSharedMemory_QDX: No space "
             "left on device\n" +
-                kMapError);
+                kMapError +
+                "korvalen-prometheus: cannot write '/dev/shm/k.prom': No space left on device\n");
 }
 
 }  // namespace

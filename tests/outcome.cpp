@@ -11,6 +11,7 @@ std::string expand(std::string text, const std::string& file) {
   const std::pair<std::string, std::string> placeholders[] = {
       {"{sim}", sim()},
       {"{snapshot}", snapshot()},
+      {"{prometheus}", prometheus()},
       {"{folder}", sim().substr(0, sim().find_last_of("\\/"))},
       {"{file}", file}};
   for (const auto& [key, value] : placeholders) {
@@ -44,6 +45,9 @@ TEST_P(Outcome, EndsAsExpected) {
   for (const std::string& arg : row.argv) argv.push_back(expand(arg, file));
   if (argv[0] == "{unprivileged}") argv = withoutPrivilege({argv.begin() + 1, argv.end()});
   const ProcessResult result = runProcess(argv, row.sink);
+  if (!row.written.empty()) {
+    EXPECT_EQ(readFile(file), row.written);
+  }
   std::remove(file.c_str());
   EXPECT_EQ(result.status, row.status) << result.err;
   EXPECT_PRED2(matches, result.out, textModeLines(expand(row.out, file)));

@@ -11,15 +11,16 @@
 #include "support/table.h"
 
 struct OutcomeRow : TableRow {
-  // "{sim}" and "{snapshot}" stand for the built programs, "{folder}" for their folder, and
-  // "{file}" for a scratch file that holds `file`, here and in `out` and `err`. A first word
-  // "{unprivileged}" runs the rest without the power to bypass access checks.
+  // "{sim}", "{snapshot}" and "{prometheus}" stand for the built programs, "{folder}" for their
+  // folder, and "{file}" for a scratch file that holds `file`, here and in `out` and `err`. A
+  // first word "{unprivileged}" runs the rest without the power to bypass access checks.
   std::vector<std::string> argv;
   int status;
   std::string out;  // exact, but that '*' stands for any run of characters within a line
   std::string err;  // likewise
   OutputSink sink = OutputSink::capture;
   std::string file = {};
+  std::string written = {};  // when given, what {file} must hold afterwards
 };
 class Outcome : public testing::TestWithParam<OutcomeRow> {};
 

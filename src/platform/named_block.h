@@ -33,4 +33,10 @@ void closeNamedBlock(NamedBlockHandle handle);
 // output is dropped, never written. `message` must outlive the process.
 void endProcessOnViewFault(NamedBlockHandle handle, const char* message, int status);
 
+// Copies the first `size` bytes of `view`, mapped by mapNamedBlock, into `copy`, loading each
+// byte once. Returns true, or false when memory behind the view went away meanwhile (on POSIX
+// the object shrank, or its page cannot be allocated): `copy` is then incomplete, and the
+// process goes on. For a reader that must tell that failure itself rather than end.
+bool copyNamedBlock(const volatile std::uint8_t* view, std::size_t size, std::uint8_t* copy);
+
 #endif  // KORVALEN_PLATFORM_NAMED_BLOCK_H

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csetjmp>
 #include <csignal>
 #include <cstring>
 
@@ -28,6 +29,11 @@ void endOnViewFault(int) {
   static_cast<void>(ignored);
   _exit(faultStatus);
 }
+
+// Where copyNamedBlock resumes when its read faults.
+sigjmp_buf copyFault;
+
+void abandonCopy(int) { siglongjmp(copyFault, 1); }
 
 }  // namespace
 
@@ -80,4 +86,20 @@ void endProcessOnViewFault(NamedBlockHandle handle, const char* message, int sta
   action.sa_handler = endOnViewFault;
   sigemptyset(&action.sa_mask);
   sigaction(SIGBUS, &action, nullptr);
+}
+
+bool copyNamedBlock(const volatile std::uint8_t* view, std::size_t size, std::uint8_t* copy) {
+  struct sigaction action, previous;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = abandonCopy;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, &previous);
+  // The handler leaves the faulting load for here; the saved mask unblocks SIGBUS again. Only
+  // the volatile bytes are touched between the two, so nothing is left half done.
+  const bool copied = sigsetjmp(copyFault, 1) == 0;
+  if (copied) {
+    for (std::size_t i = 0; i < size; ++i) copy[i] = view[i];
+  }
+  sigaction(SIGBUS, &previous, nullptr);
+  return copied;
 }

@@ -3,16 +3,18 @@
 namespace {
 
 using EntryReader = std::int32_t (SensorBlock::*)(unsigned) const;
+using TextOf = ReadingText (*)(std::int32_t);
 
-// Writes `label` and the first min(count, kMaxReadings) entries divided by kReadingScale, or
-// nothing when the count is zero.
-void writeScaledLine(std::FILE* out, const char* label, std::uint16_t count,
-                     const SensorBlock& block, EntryReader entry) {
+// Writes `label` and the text of each of the first min(count, kMaxReadings) entries after a
+// space, or nothing when the count is zero.
+void writeLine(std::FILE* out, const char* label, std::uint16_t count, const SensorBlock& block,
+               EntryReader entry, TextOf textOf) {
   if (count == 0) return;
   std::fputs(label, out);
   const unsigned used = usableReadings(count);
   for (unsigned index = 0; index < used; ++index) {
-    std::fprintf(out, " %.2f", static_cast<double>((block.*entry)(index)) / kReadingScale);
+    std::fputc(' ', out);
+    std::fputs(textOf((block.*entry)(index)).text, out);
   }
 }
 
@@ -21,20 +23,22 @@ void writeScaledLine(std::FILE* out, const char* label, std::uint16_t count,
 void writeSnapshotReport(const SensorBlock& block, std::FILE* out) {
   std::fprintf(out, "Version: %u", static_cast<unsigned>(block.version()));
   std::fprintf(out, "\nFlags: %u", static_cast<unsigned>(block.flags()));
-
-  writeScaledLine(out, "\nTemperatures:", block.temperatureCount(), block,
-                  &SensorBlock::temperature);
-
-  const std::uint16_t fanCount = block.fanCount();
-  if (fanCount != 0) {
-    std::fputs("\nFans:", out);
-    const unsigned used = usableReadings(fanCount);
-    for (unsigned index = 0; index < used; ++index) {
-      std::fprintf(out, " %i", static_cast<int>(block.fan(index)));
-    }
-  }
-
-  writeScaledLine(out, "\nVoltages:", block.voltageCount(), block, &SensorBlock::voltage);
-
+  writeLine(out, "\nTemperatures:", block.temperatureCount(), block, &SensorBlock::temperature,
+            scaledReadingText);
+  writeLine(out, "\nFans:", block.fanCount(), block, &SensorBlock::fan, wholeReadingText);
+  writeLine(out, "\nVoltages:", block.voltageCount(), block, &SensorBlock::voltage,
+            scaledReadingText);
   std::fputc('\n', out);
+}
+
+ReadingText scaledReadingText(std::int32_t entry) {
+  ReadingText text;
+  std::snprintf(text.text, sizeof text.text, "%.2f", static_cast<double>(entry) / kReadingScale);
+  return text;
+}
+
+ReadingText wholeReadingText(std::int32_t entry) {
+  ReadingText text;
+  std::snprintf(text.text, sizeof text.text, "%i", static_cast<int>(entry));
+  return text;
 }

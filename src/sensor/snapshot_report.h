@@ -1,7 +1,8 @@
-// The snapshot report: the text written for one SensorBlock.
+// The snapshot report: the text written for one SensorBlock, and the text of each reading in it.
 #ifndef KORVALEN_SENSOR_SNAPSHOT_REPORT_H
 #define KORVALEN_SENSOR_SNAPSHOT_REPORT_H
 
+#include <cstdint>
 #include <cstdio>
 
 #include "sensor/sensor_block.h"
@@ -13,5 +14,18 @@
 // still yields well-formed lines. Output errors are left in the stream's error state, for the
 // caller to examine once the report has been flushed.
 void writeSnapshotReport(const SensorBlock& block, std::FILE* out);
+
+// One reading's text as the report writes it, zero-terminated. The longest are "-21474836.48"
+// and "-2147483648".
+struct ReadingText {
+  char text[16];
+};
+
+// A temperature or voltage entry, in hundredths: "%.2f" of the entry over kReadingScale, in the
+// POSIX locale ("45.50", "-0.05", "12.00").
+ReadingText scaledReadingText(std::int32_t entry);
+
+// A fan entry, as it stands: "%i" ("-1", "980").
+ReadingText wholeReadingText(std::int32_t entry);
 
 #endif  // KORVALEN_SENSOR_SNAPSHOT_REPORT_H

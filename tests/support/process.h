@@ -52,6 +52,7 @@ std::vector<std::string> asUser(const std::string& user, const std::vector<std::
 std::string builtProgram(const std::string& name);
 inline std::string sim() { return builtProgram("korvalen-sim"); }
 inline std::string snapshot() { return builtProgram("korvalen-snapshot"); }
+inline std::string prometheus() { return builtProgram("korvalen-prometheus"); }
 
 // A fresh path for a scratch file of this test process.
 std::string scratchPath(const std::string& leaf);

@@ -4,7 +4,6 @@
 // and octal.
 #include "sim_options.h"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -12,6 +11,8 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+
+#include "common/command_line.h"
 
 namespace {
 
@@ -23,23 +24,6 @@ constexpr const char* kStatusHelp =
     "\nExit status: COMMAND's, or 0 when held; 64 bad usage; 66 raw file unreadable or\n"
     "over 1 MiB; 73 block already published or not creatable; 126 COMMAND cannot\n"
     "be run; 127 COMMAND not found.";
-
-// CLI11's help with the usage line first, including the command, and one blank line between
-// groups. Each option shows its own placeholder, set with option_text, and the descriptions
-// are wrapped by hand to fit 80 columns.
-class HelpFormatter : public CLI::Formatter {
- public:
-  HelpFormatter() { column_width(28); }
-  std::string make_description(const CLI::App*) const override { return {}; }
-  std::string make_usage(const CLI::App* app, std::string) const override {
-    return "Usage: korvalen-sim [OPTIONS] [-- COMMAND [ARG...]]\n\n" + app->get_description() +
-           "\n\n";
-  }
-  std::string make_group(std::string group, bool positional,
-                         std::vector<const CLI::Option*> options) const override {
-    return CLI::Formatter::make_group(std::move(group), positional, std::move(options)).substr(1);
-  }
-};
 
 BlockDescription sampleBlock() {
   return {.version = 3,
@@ -138,13 +122,6 @@ std::vector<std::int32_t> entriesOf(const KindOptions& kind) {
   return entries;
 }
 
-// Prints a usage error: one line that begins with what it is about, and where to look.
-int usageError(const std::string& message) {
-  std::fprintf(stderr, "korvalen-sim: %s\nRun 'korvalen-sim --help' for the options.\n",
-               message.c_str());
-  return kUsageStatus;
-}
-
 }  // namespace
 
 std::variant<SimOptions, int> parseSimOptions(int argc, char** argv) {
@@ -157,9 +134,7 @@ std::variant<SimOptions, int> parseSimOptions(int argc, char** argv) {
       "Publishes a Korvalen sensor block under the monitor's name, KVSharedMemory_QDX,\n"
       "for korvalen-snapshot to read, and withdraws it when done.",
       "korvalen-sim");
-  app.formatter(std::make_shared<HelpFormatter>());
-  app.set_version_flag("--version", "korvalen-sim " KORVALEN_VERSION,
-                       "Print korvalen-sim's version and exit");
+  describeProgram(app, "korvalen-sim [OPTIONS] [-- COMMAND [ARG...]]");
   app.footer(std::string(kListsHelp) + kPlatformHelp.lifetime + kStatusHelp);
 
   // Declaring: each option keeps the text it was given.
@@ -207,23 +182,14 @@ std::variant<SimOptions, int> parseSimOptions(int argc, char** argv) {
   app.add_flag("--refuse-readers", options.publish.refuseReaders, kPlatformHelp.refuseReaders)
       ->group(publishing);
 
-  try {
-    app.parse(optionCount, argv);
-  } catch (const CLI::ExtrasError&) {
-    const std::string extra = app.remaining().front();
-    return usageError(extra + (extra.rfind('-', 0) == 0
-                                   ? ": no such option"
-                                   : ": unexpected argument; a command goes after --"));
-  } catch (const CLI::ParseError& error) {
-    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
-    return usageError(error.what());
-  }
-  if (optionCount + 1 == argc) return usageError("--: no command follows");
+  const int status = parseCommandLine(app, optionCount, argv, "; a command goes after --");
+  if (status != kGoOn) return status;
+  if (optionCount + 1 == argc) return usageError(app, "--: no command follows");
   options.raw = raw->count() != 0;
   if (options.raw) {
-    if (options.rawPath.empty()) return usageError("--raw: the file name is empty");
+    if (options.rawPath.empty()) return usageError(app, "--raw: the file name is empty");
     for (const CLI::Option* option : described) {
-      if (*option) return usageError("--raw: cannot be combined with " + option->get_name());
+      if (*option) return usageError(app, "--raw: cannot be combined with " + option->get_name());
     }
   }
 
@@ -241,7 +207,7 @@ std::variant<SimOptions, int> parseSimOptions(int argc, char** argv) {
       if (*kind.countOption) readings.count = field16(kind.countOption, kind.count);
     }
   } catch (const UsageError& error) {
-    return usageError(error.message);
+    return usageError(app, error.message);
   }
   options.command.assign(argv + std::min(optionCount + 1, argc), argv + argc);
   return options;

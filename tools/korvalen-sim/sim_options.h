@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "common/block_encoder.h"
+#include "common/command_line.h"
 #include "sim_platform.h"
-
-inline constexpr int kUsageStatus = 64;  // EX_USAGE
 
 struct SimOptions {
   BlockDescription block;  // the described block, unless `raw`

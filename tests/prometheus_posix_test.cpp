@@ -1,0 +1,153 @@
+// korvalen-prometheus against the real node_exporter's textfile collector, and its file seen by a
+// reader while it is replaced.
+#include <arpa/inet.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "outcome.h"
+#include "support/block_bytes.h"
+
+namespace {
+
+// The samples of the korvalen_ metrics and node_textfile_scrape_error that node_exporter serves
+// on `port`, by series.
+std::map<std::string, double> scrape(int port) {
+  std::istringstream lines(runProcess({"/bin/bash", "-c",
+                                       "exec 3<>/dev/tcp/127.0.0.1/$0 && printf 'GET /metrics "
+                                       "HTTP/1.0\\r\\n\\r\\n' >&3 && cat <&3",
+                                       std::to_string(port)})
+                               .out);
+  std::map<std::string, double> values;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("korvalen_", 0) == 0 || line.rfind("node_textfile_scrape_error ", 0) == 0) {
+      values[line.substr(0, line.rfind(' '))] = std::stod(line.substr(line.rfind(' ') + 1));
+    }
+  }
+  return values;
+}
+
+// A block that korvalen-sim publishes, its first `size` bytes (none when 0), whose rows give an
+// entry for every slot counted.
+struct ScrapeCase : TableRow {
+  BlockDescription block;
+  std::size_t size = kSensorBlockSize;
+};
+
+class NodeExporter : public testing::TestWithParam<ScrapeCase> {
+ protected:
+  // node_exporter with its textfile collector alone, on a free loopback port, as the user that a
+  // collector runs as; it dies with this test program, however that ends.
+  static void SetUpTestSuite() {
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    port = ntohs(address.sin_port);
+    exporter =
+        startInBackground(
+            {"/usr/bin/setpriv", "--pdeathsig=KILL", "--reuid=" + user, "--regid=" + user,
+             "--clear-groups", "/usr/bin/prometheus-node-exporter", "--collector.disable-defaults",
+             "--collector.textfile", "--collector.textfile.directory=" + folder,
+             "--web.listen-address=127.0.0.1:" + std::to_string(port)},
+            false)
+            .pid;
+    for (int i = 0; i < 500 && scrape(port).empty(); ++i) usleep(10000);
+  }
+  static void TearDownTestSuite() {
+    kill(exporter, SIGTERM);
+    waitpid(exporter, nullptr, 0);
+    std::filesystem::remove_all(folder);
+  }
+  static inline const std::string folder = scratchPath("textfiles");
+  static inline const std::string user = std::to_string(geteuid() == 0 ? 65534 : geteuid());
+  static inline int port = 0, exporter = -1;
+};
+
+TEST_P(NodeExporter, ServesEveryReading) {
+  const ScrapeCase& row = GetParam();
+  const std::string raw = scratchPath("raw");
+  writeFile(raw, bytesOf(row.block).substr(0, row.size));
+  std::vector<std::string> argv{sim(), "--raw", raw, "--", prometheus(), folder + "/k.prom"};
+  ASSERT_EQ(runProcess({argv.begin() + (row.size == 0 ? 4 : 0), argv.end()}).status, 0);
+  std::remove(raw.c_str());
+
+  const int outcome = row.size == 0 ? 1 : row.size < kSensorBlockSize ? 2 : 0;
+  std::map<std::string, double> expected{{"node_textfile_scrape_error", 0},
+                                         {"korvalen_up", outcome == 0},
+                                         {"korvalen_snapshot_status", outcome}};
+  const char* const names[] = {"korvalen_temp_celsius", "korvalen_fan_rpm", "korvalen_in_volts"};
+  for (ReadingKind kind : kReadingKinds) {
+    const ReadingsDescription& readings = row.block.readings(kind);
+    for (unsigned i = 0; outcome == 0 && i < readings.count && i < kMaxReadings; ++i) {
+      expected[names[static_cast<int>(kind)] + ("{sensor=\"" + std::to_string(i) + "\"}")] =
+          readings.entries.at(i) / (kind == ReadingKind::fans ? 1.0 : 100.0);
+    }
+  }
+  if (outcome == 0) {
+    expected["korvalen_block_version"] = row.block.version;
+    expected["korvalen_block_flags"] = row.block.flags;
+  }
+  EXPECT_EQ(scrape(port), expected);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, NodeExporter,
+    testing::Values(
+        ScrapeCase{"Sample", {.version = 3, .flags = 1, .temperatures = {4, {4550, 3825, 5100, 2975}},
+                   .fans = {3, {1240, 980, 0}}, .voltages = {4, {120, 331, 502, 1210}}}},
+        ScrapeCase{"Negative", {.temperatures = {2, {-5, -2000}}, .fans = {1, {-1}},
+                   .voltages = {1, {-1210}}}},
+        ScrapeCase{"FullAndOverCounts", {.version = 65535, .temperatures = {32, sequence(32, 777)},
+                   .fans = {40, sequence(32, 99991)}, .voltages = {65535, sequence(32, 123457)}}},
+        ScrapeCase{"FansEmpty", {.temperatures = {1, {2550}}, .voltages = {1, {500}}}},
+        ScrapeCase{"NoBlock", {}, 0},
+        ScrapeCase{"BlockTooSmall", {.version = 9}, kSensorBlockSize - 1}),
+    testing::PrintToStringParamName());
+// clang-format on
+
+TEST(PrometheusTextfile, IsNeverSeenHalfWritten) {
+  const std::string path = scratchPath("polled.prom");
+  const std::vector<std::string> once{sim(), "--sample", "--", prometheus(), path};
+  ASSERT_EQ(runProcess(once).status, 0);
+  const std::string whole = readFile(path);
+  std::atomic<bool> done{false};
+  int reads = 0, partial = 0;
+  std::thread reader([&] {
+    for (; !done; ++reads) partial += readFile(path) != whole;
+  });
+  const std::string loop = "for i in $(seq 200); do \"$0\" \"$1\" || exit; done";
+  EXPECT_EQ(runProcess({sim(), "--sample", "--", "/bin/sh", "-c", loop, prometheus(), path}).status,
+            0);
+  done = true;
+  reader.join();
+  EXPECT_EQ(partial, 0) << "of " << reads << " reads";
+  EXPECT_GT(reads, 200) << "the reader never ran beside the writes";
+  std::remove(path.c_str());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    PrometheusPosix, Outcome,
+    testing::Values(
+        // A folder that the writer may not write to: the old file stays, and nothing is added.
+        OutcomeRow{"UnwritableFolder", {"{unprivileged}", "/bin/sh", "-c", "mkdir \"$1.d\" && echo old"
+                   " >\"$1.d/k.prom\" && chmod 555 \"$1.d\" && \"$0\" \"$1.d/k.prom\"; s=$?; ls \"$1.d\";"
+                   " cat \"$1.d/k.prom\"; chmod 755 \"$1.d\"; rm -r \"$1.d\"; exit $s", "{prometheus}",
+                   "{file}"}, 3, "k.prom\nold\n", "korvalen-prometheus: cannot write '{file}.d/k.prom': "
+                   "Permission denied\n"}),
+    testing::PrintToStringParamName());
+// clang-format on
+
+}  // namespace

@@ -1,0 +1,72 @@
+// korvalen-prometheus: the textfile it writes, byte for byte, and how it fails. Runs natively and,
+// built for Windows, under Wine, where the file must hold the same bytes.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "outcome.h"
+#include "support/block_bytes.h"
+
+namespace {
+
+const std::string kUp = R"(# HELP korvalen_up 1 when the Korvalen block was read, else 0.
+# TYPE korvalen_up gauge
+korvalen_up )";
+const std::string kStatus = R"(
+# HELP korvalen_snapshot_status 0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.
+# TYPE korvalen_snapshot_status gauge
+korvalen_snapshot_status )";
+// The file when the block was not read, with korvalen-snapshot's status (1 or 2) for it.
+std::string down(const char* status) { return kUp + "0" + kStatus + status + "\n"; }
+const std::string kRead = kUp + "1" + kStatus + R"(0
+# HELP korvalen_block_version The block's version field.
+# TYPE korvalen_block_version gauge
+korvalen_block_version 2
+# HELP korvalen_block_flags The block's flag word.
+# TYPE korvalen_block_flags gauge
+korvalen_block_flags 65535
+# HELP korvalen_temp_celsius Temperature, degrees Celsius.
+# TYPE korvalen_temp_celsius gauge
+korvalen_temp_celsius{sensor="0"} -0.05
+# HELP korvalen_fan_rpm Fan speed, revolutions per minute.
+# TYPE korvalen_fan_rpm gauge
+korvalen_fan_rpm{sensor="0"} -1
+)";
+const std::vector<std::string> kWrite{"{prometheus}", "{file}"};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Prometheus, Outcome,
+    testing::Values(
+        OutcomeRow{"Read", {"{sim}", "--block-version", "2", "--flags", "65535", "--temperatures",
+                   "-0.05", "--fans", "-1", "--", "{prometheus}", "{file}"},
+                   0, "", "", {}, "old", kRead},
+        OutcomeRow{"NoBlock", kWrite, 0, "", "", {}, "old", down("1")},
+        OutcomeRow{"BlockTooSmall", {"{sim}", "--raw", "{file}", "--", "{prometheus}", "{file}"}, 0,
+                   "", "", {}, bytesOf({}).substr(0, 401), down("2")},
+        OutcomeRow{"FolderMissing", {"{prometheus}", "{file}-none/k.prom"}, 3, "",
+                   "korvalen-prometheus: cannot write '{file}-none/k.prom': *\n"},
+        OutcomeRow{"NoOutput", {"{prometheus}"}, 64, "", "korvalen-prometheus: OUTPUT is required\n"
+                   "Run 'korvalen-prometheus --help' for the options.\n"}),
+    testing::PrintToStringParamName());
+// clang-format on
+
+// A collector reading the old file holds it open; on Windows, where that blocks the rename
+// until it closes, the file is still replaced. ("N": the handle is not inherited by the writer.)
+TEST(PrometheusTextfile, ReplacesAFileHeldOpen) {
+  const std::string path = scratchPath("held.prom");
+  writeFile(path, "old");
+  std::FILE* reader = std::fopen(path.c_str(), "rbN");
+  std::thread closer([reader] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::fclose(reader);
+  });
+  const ProcessResult result = runProcess({prometheus(), path});
+  closer.join();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(readFile(path), down("1"));
+  std::remove(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// The command line of the companion programs: CLI11 parses it, and bad usage is told the same way
+// by each: status 64 and one line that begins with what was wrong, then where to look.
+#ifndef KORVALEN_COMMON_COMMAND_LINE_H
+#define KORVALEN_COMMON_COMMAND_LINE_H
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+inline constexpr int kUsageStatus = 64;  // EX_USAGE
+inline constexpr int kGoOn = -1;
+
+// CLI11's help with the usage line first, then the description and the groups of options, one
+// blank line between them. Each option shows its own placeholder, set with option_text, and the
+// descriptions are wrapped by hand to fit 80 columns.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  explicit HelpFormatter(std::string usage) : usage_(std::move(usage)) { column_width(28); }
+  std::string make_description(const CLI::App*) const override { return {}; }
+  std::string make_usage(const CLI::App* app, std::string) const override {
+    return "Usage: " + usage_ + "\n\n" + app->get_description() + "\n\n";
+  }
+  std::string make_group(std::string group, bool positional,
+                         std::vector<const CLI::Option*> options) const override {
+    return CLI::Formatter::make_group(std::move(group), positional, std::move(options)).substr(1);
+  }
+  std::string make_positionals(const CLI::App* app) const override {
+    const std::string group = CLI::Formatter::make_positionals(app);
+    return group.empty() ? group : group + "\n";
+  }
+  std::string make_option_opts(const CLI::Option* option) const override {
+    return option->get_option_text().empty() ? "" : " " + option->get_option_text();
+  }
+
+ private:
+  std::string usage_;
+};
+
+// Gives `app` that help, with `usage` (what follows "Usage: ") first, and --version, which
+// prints the program's name and KORVALEN_VERSION.
+inline void describeProgram(CLI::App& app, const std::string& usage) {
+  app.formatter(std::make_shared<HelpFormatter>(usage));
+  app.set_version_flag("--version", app.get_name() + " " KORVALEN_VERSION,
+                       "Print " + app.get_name() + "'s version and exit");
+}
+
+// Prints a usage error of `program` about `message`, and returns kUsageStatus.
+inline int usageError(const CLI::App& app, const std::string& message) {
+  const char* program = app.get_name().c_str();
+  std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", program, message.c_str(),
+               program);
+  return kUsageStatus;
+}
+
+// Parses the first `argc` words of `argv` with `app`. Returns kGoOn, or an exit status once help,
+// the version or a usage error has been printed. `strayHint` follows the error about an argument
+// that no option takes.
+inline int parseCommandLine(CLI::App& app, int argc, char** argv, const char* strayHint) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ExtrasError&) {
+    const std::string extra = app.remaining().front();
+    return usageError(
+        app, extra + (extra.rfind('-', 0) == 0 ? ": no such option"
+                                               : ": unexpected argument" + std::string(strayHint)));
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    return usageError(app, error.what());
+  }
+  return kGoOn;
+}
+
+#endif  // KORVALEN_COMMON_COMMAND_LINE_H

@@ -1,0 +1,113 @@
+// korvalen-prometheus OUTPUT: one snapshot of the Korvalen monitor's readings as a file in
+// Prometheus' text format, for the textfile collector of node_exporter or windows_exporter. It
+// reads the block as korvalen-snapshot does, through the same calls and trust rules, and writes
+// each value as the report's text for it.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "app/run_snapshot.h"
+#include "common/command_line.h"
+#include "platform/named_block.h"
+#include "sensor/sensor_block.h"
+#include "sensor/snapshot_report.h"
+#include "textfile.h"
+
+namespace {
+
+// Reads the block once into `copy`. Returns the outcome as korvalen-snapshot's status gives it:
+// kStatusReported with `copy` filled, kStatusOpenFailed when the block cannot be opened (missing,
+// refused, another user's), kStatusMapFailed when it cannot be mapped or its memory goes away
+// while it is read.
+int readBlock(std::uint8_t (&copy)[kSensorBlockSize]) {
+  NamedBlockHandle handle;
+  if (!openNamedBlock(kSensorMappingName, &handle)) return kStatusOpenFailed;
+  const volatile std::uint8_t* view = mapNamedBlock(handle, kSensorBlockSize);
+  const bool copied = view != nullptr && copyNamedBlock(view, kSensorBlockSize, copy);
+  closeNamedBlock(handle);
+  return copied ? kStatusReported : kStatusMapFailed;
+}
+
+// Appends a gauge's HELP and TYPE lines.
+void appendGauge(std::string& text, const char* name, const char* help) {
+  text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
+}
+
+// Appends a gauge with a single value.
+void appendGauge(std::string& text, const char* name, const char* help, const char* value) {
+  appendGauge(text, name, help);
+  text += std::string(name) + " " + value + "\n";
+}
+
+using EntryReader = std::int32_t (SensorBlock::*)(unsigned) const;
+using TextOf = ReadingText (*)(std::int32_t);
+
+// Appends one kind of reading: a series per entry used, labelled by its position, or nothing
+// when the count is zero.
+void appendReadings(std::string& text, const char* name, const char* help, std::uint16_t count,
+                    const SensorBlock& block, EntryReader entry, TextOf textOf) {
+  if (count == 0) return;
+  appendGauge(text, name, help);
+  const unsigned used = usableReadings(count);
+  for (unsigned index = 0; index < used; ++index) {
+    text += std::string(name) + "{sensor=\"" + std::to_string(index) + "\"} " +
+            textOf((block.*entry)(index)).text + "\n";
+  }
+}
+
+// The textfile for `outcome`, with the readings of `block` when it was read. Lines end in LF.
+std::string textfileOf(int outcome, const SensorBlock& block) {
+  std::string text;
+  appendGauge(text, "korvalen_up", "1 when the Korvalen block was read, else 0.",
+              outcome == kStatusReported ? "1" : "0");
+  appendGauge(text, "korvalen_snapshot_status",
+              "0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.",
+              wholeReadingText(outcome).text);
+  if (outcome != kStatusReported) return text;  // a stale reading must never look live
+  appendGauge(text, "korvalen_block_version", "The block's version field.",
+              wholeReadingText(block.version()).text);
+  appendGauge(text, "korvalen_block_flags", "The block's flag word.",
+              wholeReadingText(block.flags()).text);
+  appendReadings(text, "korvalen_temp_celsius", "Temperature, degrees Celsius.",
+                 block.temperatureCount(), block, &SensorBlock::temperature, scaledReadingText);
+  appendReadings(text, "korvalen_fan_rpm", "Fan speed, revolutions per minute.", block.fanCount(),
+                 block, &SensorBlock::fan, wholeReadingText);
+  appendReadings(text, "korvalen_in_volts", "Voltage, volts.", block.voltageCount(), block,
+                 &SensorBlock::voltage, scaledReadingText);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app(
+      "Reads the Korvalen monitor's block, KVSharedMemory_QDX, once, as\n"
+      "korvalen-snapshot does, and replaces OUTPUT whole with its readings in\n"
+      "Prometheus' text format, for the textfile collector of node_exporter or\n"
+      "windows_exporter. Run it on a timer.",
+      "korvalen-prometheus");
+  describeProgram(app, "korvalen-prometheus [OPTIONS] OUTPUT");
+  std::string output;
+  app.add_option("OUTPUT", output, "the file to write, named *.prom, in the\ncollector's folder")
+      ->required();
+  app.footer(
+      "Metrics: korvalen_up, korvalen_snapshot_status, and when the block was read\n"
+      "korvalen_block_version, korvalen_block_flags, korvalen_temp_celsius,\n"
+      "korvalen_fan_rpm and korvalen_in_volts, one series per reading, labelled\n"
+      "sensor=\"0\" and up.\n\n"
+      "Exit status: 0 OUTPUT written, whether the block was read or not; 3 OUTPUT\n"
+      "not written and left as it was; 64 bad usage.");
+  const int status = parseCommandLine(app, argc, argv, "");
+  if (status != kGoOn) return status;
+  if (output.empty()) return usageError(app, "OUTPUT: the file name is empty");
+
+  std::uint8_t copy[kSensorBlockSize] = {};
+  const int outcome = readBlock(copy);
+  std::string reason;
+  if (!replaceFile(output, textfileOf(outcome, SensorBlock{copy}), &reason)) {
+    std::fprintf(stderr, "korvalen-prometheus: cannot write '%s': %s\n", output.c_str(),
+                 reason.c_str());
+    return kStatusWriteFailed;
+  }
+  return 0;
+}
