@@ -41,6 +41,8 @@ TEST_PACKAGES=(prometheus-node-exporter)
 # independent of its builder.
 RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev g++-mingw-w64-i686-posix binutils git python3)
 HARDENING_PACKAGES=(clang libclang-rt-dev valgrind)
+# The QEMU guest that runs 32-bit Wine where this kernel cannot (scripts/run-in-guest.sh).
+GUEST_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static xz-utils)
 # wine32:i386 runs the shipped 32-bit program; wine64 the 64-bit build.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 wine32:i386 binutils
   googletest libcli11-dev git python3)
