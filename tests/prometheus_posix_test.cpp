@@ -54,14 +54,13 @@ class NodeExporter : public testing::TestWithParam<ScrapeCase> {
     getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
     close(probe);
     port = ntohs(address.sin_port);
-    exporter =
-        startInBackground(
-            {"/usr/bin/setpriv", "--pdeathsig=KILL", "--reuid=" + user, "--regid=" + user,
-             "--clear-groups", "/usr/bin/prometheus-node-exporter", "--collector.disable-defaults",
-             "--collector.textfile", "--collector.textfile.directory=" + folder,
-             "--web.listen-address=127.0.0.1:" + std::to_string(port)},
-            false)
-            .pid;
+    std::vector<std::string> argv{"/usr/bin/setpriv", "--pdeathsig=KILL"};
+    if (geteuid() == 0)
+      argv.insert(argv.end(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    argv.insert(argv.end(), {"/usr/bin/prometheus-node-exporter", "--collector.disable-defaults",
+                             "--collector.textfile", "--collector.textfile.directory=" + folder,
+                             "--web.listen-address=127.0.0.1:" + std::to_string(port)});
+    exporter = startInBackground(argv, false).pid;
     for (int i = 0; i < 500 && scrape(port).empty(); ++i) usleep(10000);
   }
   static void TearDownTestSuite() {
@@ -70,7 +69,6 @@ class NodeExporter : public testing::TestWithParam<ScrapeCase> {
     std::filesystem::remove_all(folder);
   }
   static inline const std::string folder = scratchPath("textfiles");
-  static inline const std::string user = std::to_string(geteuid() == 0 ? 65534 : geteuid());
   static inline int port = 0, exporter = -1;
 };
 
