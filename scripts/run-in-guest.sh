@@ -5,7 +5,7 @@
 # guest boots Debian's own kernel under TCG (no KVM needed) and uses this machine's root,
 # read-only over 9p, under an overlay whose writes stay in the guest's memory, so that it has
 # the same programs, libraries, Wine and build tree. COMMAND runs there as root, in the current
-# folder, with this environment.
+# folder, with this environment and with standard input empty.
 #   --wine-prefix DIR  a 32-bit Wine prefix is ready at DIR, with its wineserver running, before
 #                      COMMAND starts. It is made once (about 85 s) and kept in
 #                      ~/.cache/korvalen-snapshot/guest under a key of the kernel and the Wine
