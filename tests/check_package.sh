@@ -8,10 +8,10 @@ trap 'rm -rf "$work"' EXIT
   { echo "FAIL: cpack"; cat "$work/cpack.log"; exit 1; }
 zip=$(ls "$work"/*.zip)
 (cd "$work" && sha256sum -c "$(basename "$zip").sha256" >/dev/null) || { echo "FAIL: sum"; exit 1; }
-listing=$("$cmake" -E tar tf "$zip" | grep -v '/$' | sort)
+listing=$("$cmake" -E tar tf "$zip" | grep -v '/$' | LC_ALL=C sort)
 echo "$(basename "$zip"):"
 echo "$listing"
 top=$(basename "$zip" .zip)
-expected=$(printf '%s\n' "$top/README.md" "$top/korvalen-prometheus.exe" "$top/korvalen-sim.exe" \
-  "$top/korvalen-snapshot.exe")
+expected=$(printf '%s\n' "$top/LICENSE" "$top/README.md" "$top/THIRD-PARTY-NOTICES.txt" \
+  "$top/korvalen-prometheus.exe" "$top/korvalen-sim.exe" "$top/korvalen-snapshot.exe")
 [ "$listing" = "$expected" ] || { echo "FAIL: expected"; echo "$expected"; exit 1; }

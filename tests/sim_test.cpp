@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeRow{"CommandNotAProgram", {"{sim}", "--", "{file}"}, 126, "", "korvalen-sim: *\n", {},
                    "plain text\n"},
         OutcomeRow{"CommandIsAFolder", {"{sim}", "--", "{folder}"}, 126, "", "korvalen-sim: *\n"},
-        OutcomeRow{"OwnVersion", {"{sim}", "--version"}, 0, "korvalen-sim 1.*\n", ""}),
+        OutcomeRow{"OwnVersion", {"{sim}", "--version"}, 0, "korvalen-sim 1.*\nMIT licence*\n*\n", ""}),
     testing::PrintToStringParamName());
 
 // Bad usage: status 64 and one line that names what was wrong, whatever CLI11's wording.
