@@ -39,7 +39,7 @@ bool matches(std::string_view text, std::string_view pattern) {
 
 TEST_P(Outcome, EndsAsExpected) {
   const OutcomeRow& row = GetParam();
-  const std::string file = scratchPath("file");
+  const std::string file = scratchPath("file.prom");  // as korvalen-prometheus expects
   if (!row.file.empty()) writeFile(file, row.file);
   std::vector<std::string> argv;
   for (const std::string& arg : row.argv) argv.push_back(expand(arg, file));

@@ -113,6 +113,24 @@ INSTANTIATE_TEST_SUITE_P(
     testing::PrintToStringParamName());
 // clang-format on
 
+// In a scratch folder $1.d, OUTPUT as what is not a regular file: each refused, and left as it
+// was (the device is a link to /dev/null where mknod needs a power the test has not).
+const char kNotRegularFiles[] = R"sh(mkdir "$1.d" && cd "$1.d" && mkfifo fifo && mkdir folder &&
+(mknod device c 1 3 2>/dev/null || ln -s /dev/null device) && ln -s device to-device &&
+ln -s nowhere dangling && echo old >file && ln -s file to-file
+for f in device fifo folder to-device dangling; do "$0" $f; echo "$? $(stat -c %F $f)"; done
+"$0" to-file; echo "$? $(stat -c %F to-file) $(sed -n 3p file)"; ls; cd / && rm -r "$1.d")sh";
+// Temporaries beside OUTPUT: an abandoned one is removed; one that a live run holds, and files
+// that only look like ours, stay.
+const char kAbandoned[] =
+    R"sh(mkdir "$1.d" && cd "$1.d" && touch .k.prom.tmp-gone12 .k.prom.tmp-held12 \
+.k.prom.tmp-short k.prom.backup && flock .k.prom.tmp-held12 sleep 1 & sleep 0.2
+"$0" "$1.d/k.prom"; echo $?; ls -A "$1.d"; wait; rm -r "$1.d")sh";
+// Runs killed by SIGKILL at random instants, then one more: nothing but OUTPUT is left.
+const char kKilledRuns[] = R"sh(mkdir "$1.d" && for i in $(seq 150); do "$0" "$1.d/k.prom" & p=$!
+sleep 0.00$(shuf -i 0-9 -n 1); kill -9 $p 2>/dev/null; wait $p; done; "$0" "$1.d/k.prom"
+ls -A "$1.d"; rm -r "$1.d")sh";
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     PrometheusPosix, Outcome,
@@ -128,7 +146,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "\"$1\" \"$1.w\" && : >\"$1.go\" && (n=0; while [ -e \"$1.go\" ]; do n=$((n+1)); cmp -s "
                    "\"$1\" \"$1.w\" || echo partial; done; [ $n -gt 20 ] && echo polled) & for i in $(seq "
                    "200); do \"$0\" \"$1\"; done; rm \"$1.go\"; wait; rm \"$1.w\"", "{prometheus}", "{file}"},
-                   0, "polled\n", ""}),
+                   0, "polled\n", ""},
+        OutcomeRow{"NotARegularFile", {"/bin/sh", "-c", kNotRegularFiles, "{prometheus}", "{file}"}, 0,
+                   "3 * special file\n3 fifo\n3 directory\n3 symbolic link\n3 symbolic link\n"
+                   "0 symbolic link korvalen_up 0\ndangling\ndevice\nfifo\nfile\nfolder\nto-device\n"
+                   "to-file\n", "korvalen-prometheus: cannot write 'device': not a regular file\n*\n*\n"
+                   "*\nkorvalen-prometheus: cannot write 'dangling': not a regular file\nkorvalen-prometheus: "
+                   "warning: 'to-file' is written, but collectors read only files named *.prom\n"},
+        OutcomeRow{"AbandonedTemporary", {"/bin/sh", "-c", kAbandoned, "{prometheus}", "{file}"}, 0,
+                   "0\n.k.prom.tmp-held12\n.k.prom.tmp-short\nk.prom\nk.prom.backup\n", ""},
+        OutcomeRow{"KilledRuns", {"/bin/sh", "-c", kKilledRuns, "{prometheus}", "{file}"}, 0,
+                   "k.prom\n", ""}),
     testing::PrintToStringParamName());
 // clang-format on
 

@@ -42,11 +42,12 @@ class HelpFormatter : public CLI::Formatter {
 // prints the program's name, KORVALEN_VERSION and its licence.
 inline void describeProgram(CLI::App& app, const std::string& usage) {
   app.formatter(std::make_shared<HelpFormatter>(usage));
-  app.set_version_flag("--version",
-                       app.get_name() + " " KORVALEN_VERSION
+  app.set_version_flag(
+      "--version",
+      app.get_name() + " " KORVALEN_VERSION
                        "\nMIT licence; see LICENSE, and THIRD-PARTY-NOTICES.txt for the code of\n"
                        "others that it carries.",
-                       "Print " + app.get_name() + "'s version and exit");
+      "Print " + app.get_name() + "'s version and exit");
 }
 
 // Prints a usage error of `program` about `message`, and returns kUsageStatus.

@@ -77,6 +77,13 @@ std::string textfileOf(int outcome, const SensorBlock& block) {
   return text;
 }
 
+// Whether the textfile collectors read a file of this name: they read *.prom.
+bool namedForCollectors(const std::string& path) {
+  const std::string suffix = ".prom";
+  return path.size() >= suffix.size() &&
+         path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,17 +95,21 @@ int main(int argc, char** argv) {
       "korvalen-prometheus");
   describeProgram(app, "korvalen-prometheus [OPTIONS] OUTPUT");
   std::string output;
-  app.add_option("OUTPUT", output, "the file to write, named *.prom, in the\ncollector's folder")
-      ->required();
+  // Not required() to CLI11, which would say so before it says that an option is unknown.
+  const CLI::Option* given = app.add_option(
+      "OUTPUT", output, "the file to write, named *.prom, in the\ncollector's folder");
   app.footer(
       "Metrics: korvalen_up, korvalen_snapshot_status, and when the block was read\n"
       "korvalen_block_version, korvalen_block_flags, korvalen_temp_celsius,\n"
       "korvalen_fan_rpm and korvalen_in_volts, one series per reading, labelled\n"
       "sensor=\"0\" and up.\n\n"
+      "OUTPUT may be missing, a regular file, or a link to one (whose file is\n"
+      "replaced); anything else is refused and left as it is.\n\n"
       "Exit status: 0 OUTPUT written, whether the block was read or not; 3 OUTPUT\n"
       "not written and left as it was; 64 bad usage.");
   const int status = parseCommandLine(app, argc, argv, "");
   if (status != kGoOn) return status;
+  if (given->count() == 0) return usageError(app, "OUTPUT is required");
   if (output.empty()) return usageError(app, "OUTPUT: the file name is empty");
 
   std::uint8_t copy[kSensorBlockSize] = {};
@@ -108,6 +119,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvalen-prometheus: cannot write '%s': %s\n", output.c_str(),
                  reason.c_str());
     return kStatusWriteFailed;
+  }
+  if (!namedForCollectors(output)) {
+    std::fprintf(stderr,
+                 "korvalen-prometheus: warning: '%s' is written, but collectors read only files "
+                 "named *.prom\n",
+                 output.c_str());
   }
   return 0;
 }

@@ -5,12 +5,17 @@
 
 #include <string>
 
-// Replaces the file at `path` by one that holds `text`, whole: writes a temporary file in the
-// same folder (never named *.prom, so that no collector reads it), flushes it to the disk and
-// renames it over `path`, so that a reader finds either the old file or the new one, never part
-// of one. A stop (SIGINT, SIGTERM, SIGHUP) that arrives meanwhile takes effect afterwards.
-// Returns true; or false with `*reason` set to the system's words for what failed, `path` left
-// as it was and no temporary file behind.
+// Replaces the file at `path` by one that holds `text`, whole, so that a reader finds either the
+// old file or the new one, never part of one: the new file is written beside the old one, under
+// a temporary name that no collector reads (`.NAME.tmp-*`), flushed to the disk and renamed over
+// it. `path` may be missing (it is created), a regular file, or a link to a regular file (the
+// file it leads to is replaced and the link kept); anything else (a device, a FIFO, a socket, a
+// folder, a dangling link, a link to any of these) is refused as "not a regular file" and left
+// as it was. Temporaries that killed runs left beside the file are removed first; those of runs
+// still going are left alone. A stop (SIGINT, SIGTERM, SIGHUP, Ctrl-C) that arrives meanwhile
+// takes effect afterwards.
+// Returns true; or false with `*reason` set to what failed, in the system's words where the
+// system failed, `path` left as it was and no temporary file of this run behind.
 bool replaceFile(const std::string& path, const std::string& text, std::string* reason);
 
 #endif  // KORVALEN_PROMETHEUS_TEXTFILE_H
