@@ -2,6 +2,8 @@
 // built for Windows, under Wine, where the file must hold the same bytes.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <list>
 #include <string>
 #include <thread>
 
@@ -35,10 +37,25 @@ korvalen_fan_rpm{sensor="0"} -1
 )";
 const std::vector<std::string> kWrite{"{prometheus}", "{file}"};
 
+// `rows`, and on Windows the same again with the windowless build, which must write the same
+// file and end the same way ("Windowless" after each name).
+std::vector<OutcomeRow> withWindowless(std::vector<OutcomeRow> rows) {
+  static std::list<std::string> names;  // the rows' names point into it
+  const std::string windowless = builtProgram("korvalen-prometheusw");
+  if (!std::filesystem::exists(windowless)) return rows;
+  for (std::size_t i = 0, count = rows.size(); i < count; ++i) {
+    OutcomeRow row = rows[i];
+    row.name = names.emplace_back(std::string(row.name) + "Windowless").c_str();
+    for (std::string& arg : row.argv) arg = arg == "{prometheus}" ? windowless : arg;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Prometheus, Outcome,
-    testing::Values(
+    testing::ValuesIn(withWindowless({
         OutcomeRow{"Read", {"{sim}", "--block-version", "2", "--flags", "65535", "--temperatures",
                    "-0.05", "--fans", "-1", "--", "{prometheus}", "{file}"},
                    0, "", "", {}, "old", kRead},
@@ -48,7 +65,11 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeRow{"FolderMissing", {"{prometheus}", "{file}-none/k.prom"}, 3, "",
                    "korvalen-prometheus: cannot write '{file}-none/k.prom': *\n"},
         OutcomeRow{"NoOutput", {"{prometheus}"}, 64, "", "korvalen-prometheus: OUTPUT is required\n"
-                   "Run 'korvalen-prometheus --help' for the options.\n"}),
+                   "Run 'korvalen-prometheus --help' for the options.\n"},
+        OutcomeRow{"OutputAFolder", {"{prometheus}", "{folder}"}, 3, "",
+                   "korvalen-prometheus: cannot write '{folder}': not a regular file\n"},
+        OutcomeRow{"UnknownOption", {"{prometheus}", "--bogus", "{file}"}, 64, "",
+                   "korvalen-prometheus: --bogus: no such option\n*\n"}})),
     testing::PrintToStringParamName());
 // clang-format on
 
