@@ -13,5 +13,6 @@ echo "$(basename "$zip"):"
 echo "$listing"
 top=$(basename "$zip" .zip)
 expected=$(printf '%s\n' "$top/LICENSE" "$top/README.md" "$top/THIRD-PARTY-NOTICES.txt" \
-  "$top/korvalen-prometheus.exe" "$top/korvalen-prometheusw.exe" "$top/korvalen-sim.exe" "$top/korvalen-snapshot.exe")
+  "$top/korvalen-prometheus.exe" "$top/korvalen-prometheusw.exe" "$top/korvalen-sim.exe" \
+  "$top/korvalen-snapshot.exe" "$top/korvalen.rules.yml")
 [ "$listing" = "$expected" ] || { echo "FAIL: expected"; echo "$expected"; exit 1; }

@@ -95,6 +95,9 @@ TEST_P(NodeExporter, ServesEveryReading) {
     expected["korvalen_block_flags"] = row.block.flags;
   }
   EXPECT_EQ(scrape(port), expected);
+  const ProcessResult check = runProcess({"/bin/sh", "-c", "promtool check metrics <\"$0\" 2>&1",
+                                          folder + "/k.prom"});
+  EXPECT_EQ(check.status, 0) << check.out;
 }
 
 // clang-format off
