@@ -1,7 +1,50 @@
 #!/bin/sh
-# readme_examples.sh README FOLDER: runs the README's shell and Python examples, and its recipe
-# for a block in the background, as a user copies them, with the programs in FOLDER on the PATH,
-# and checks what they print, how they end and that nothing is left running.
+# readme_examples.sh README FOLDER: runs the README's shell and Python examples, its recipe for a
+# block in the background, and its two recipes that run korvalen-prometheus from cron, as a user
+# copies them, with the programs in FOLDER on the PATH, and checks what they print, how they end
+# and that nothing is left running.
+
+# in_namespace RECIPE USER FOLDER WORK: runs RECIPE, with USER for its user alice, as root where
+# /etc/cron.d, /etc/default, /var/lib, /dev/shm and /usr/local/bin are scratch copies (run in a
+# mount namespace of its own) and systemctl changes nothing; then the cron line it wrote, as that
+# line's user, while USER's monitor runs. That must write korvalen_up 1 into the folder that
+# node_exporter reads, for node_exporter's user to read. Prints what is wrong.
+in_namespace() {
+  recipe=$1 user=$2 folder=$3 work=$4
+  cp /etc/default/prometheus-node-exporter "$work/default"
+  for scratch in /etc/cron.d /etc/default /var/lib /dev/shm /usr/local/bin; do
+    mount -t tmpfs tmpfs "$scratch" || return 1
+  done
+  cp "$work/default" /etc/default/prometheus-node-exporter
+  install -d /var/lib/prometheus/node-exporter # as Debian's package leaves it
+  cp "$folder/korvalen-prometheus" "$folder/korvalen-sim" /usr/local/bin/
+  mkdir -p "$work/stub" && printf '#!/bin/sh\n' >"$work/stub/systemctl" && chmod 755 "$work/stub/systemctl"
+  sed "s/^user=alice\$/user=$user/" "$recipe" | PATH="$work/stub:$PATH" sh -e || return 1
+  set -f # the line's times are asterisks
+  set -- $(cat /etc/cron.d/korvalen)
+  runas=$6
+  shift 6
+  textfiles=$(. /etc/default/prometheus-node-exporter && printf '%s\n' $ARGS |
+    sed -n 's/^--collector.textfile.directory=//p')
+  [ "$(dirname "$2")" = "${textfiles:-/var/lib/prometheus/node-exporter}" ] ||
+    echo "writes $2, where node_exporter reads ${textfiles:-its default folder}"
+  setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
+    /usr/local/bin/korvalen-sim --sample -- sleep 60 &
+  monitor=$!
+  for _ in $(seq 100); do [ -e /dev/shm/KVSharedMemory_QDX ] || sleep 0.05; done
+  setpriv --reuid="$runas" --regid="$(id -g "$runas")" --init-groups "$@" ||
+    echo "the cron line's command failed"
+  kill "$monitor" && wait "$monitor"
+  collector=$(id -u prometheus 2>/dev/null || id -u nobody)
+  setpriv --reuid="$collector" --regid="$(id -g "$collector")" --clear-groups \
+    grep -qx 'korvalen_up 1' "$2" || echo "node_exporter's user finds no korvalen_up 1 in $2"
+}
+if [ "${1:-}" = --in-namespace ]; then
+  shift
+  in_namespace "$@"
+  exit
+fi
+
 readme=$1
 PATH=$2:$PATH
 export PATH
@@ -12,8 +55,8 @@ failed=0
 # The README's blocks fenced as ```sh (the example, then the recipe) and as ```python.
 awk -v dir="$work" '/^```(sh|python)$/ { file = dir "/" substr($0, 4) "." ++n[substr($0, 4)]; next }
   /^```$/ { file = "" } file { print > file }' "$readme"
-[ -f "$work/sh.2" ] && [ ! -f "$work/sh.3" ] && [ -f "$work/python.1" ] && [ ! -f "$work/python.2" ] ||
-  { echo "FAIL: expected two sh blocks and one python block in $readme"; exit 1; }
+[ -f "$work/sh.4" ] && [ ! -f "$work/sh.5" ] && [ -f "$work/python.1" ] && [ ! -f "$work/python.2" ] ||
+  { echo "FAIL: expected four sh blocks and one python block in $readme"; exit 1; }
 
 # check NAME STATUS OUT ERR COMMAND...: COMMAND must end with STATUS and print OUT and ERR.
 check() {
@@ -37,11 +80,18 @@ check python-sample 0 "3 51.0 [1240, 980, 0]" "" korvalen-sim --sample -- python
 check python-without-block 1 "" "no snapshot (status 1): Korvalen OpenFileMapping Error." \
   python3 "$work/python.1"
 # The recipe runs in a session of its own, which must be empty once it has ended.
-check background-recipe 143 "$sample" "" setsid -w sh -c 'echo $$ >"$1.session"; . "$1"' sh "$work/sh.2"
-if pgrep -s "$(cat "$work/sh.2.session")" >/dev/null; then
-  echo "FAIL background-recipe: left running: $(pgrep -a -s "$(cat "$work/sh.2.session")")"
-  pkill -9 -s "$(cat "$work/sh.2.session")"
+check background-recipe 143 "$sample" "" setsid -w sh -c 'echo $$ >"$1.session"; . "$1"' sh "$work/sh.4"
+if pgrep -s "$(cat "$work/sh.4.session")" >/dev/null; then
+  echo "FAIL background-recipe: left running: $(pgrep -a -s "$(cat "$work/sh.4.session")")"
+  pkill -9 -s "$(cat "$work/sh.4.session")"
   failed=1
 fi
-[ "$failed" -eq 0 ] && echo "the README's examples and recipe do what it says"
+# The cron recipes: a monitor run as root, and one run by a user (here nobody, for alice).
+if [ "$(id -u)" -eq 0 ]; then
+  check cron-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/sh.2" root "$2" "$work"
+  check cron-as-user 0 "" "" unshare -m sh "$0" --in-namespace "$work/sh.3" nobody "$2" "$work"
+else
+  echo "the cron recipes need root for a mount namespace: not run"
+fi
+[ "$failed" -eq 0 ] && echo "the README's examples and recipes do what it says"
 exit "$failed"
