@@ -35,6 +35,13 @@ bool matches(std::string_view text, std::string_view pattern) {
   }
 }
 
+// Every test of this program publishes in a /dev/shm of its own, where one can be had.
+class PrivateBlockFolder : public testing::Environment {
+  void SetUp() override { usePrivateBlockFolder(); }
+};
+testing::Environment* const kPrivateBlockFolder =
+    testing::AddGlobalTestEnvironment(new PrivateBlockFolder);
+
 }  // namespace
 
 TEST_P(Outcome, EndsAsExpected) {

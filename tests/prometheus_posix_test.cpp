@@ -131,7 +131,7 @@ const char kAbandoned[] =
 "$0" "$1.d/k.prom"; echo $?; ls -A "$1.d"; wait; rm -r "$1.d")sh";
 // Runs killed by SIGKILL at random instants, then one more: nothing but OUTPUT is left.
 const char kKilledRuns[] = R"sh(mkdir "$1.d" && for i in $(seq 150); do "$0" "$1.d/k.prom" & p=$!
-sleep 0.00$(shuf -i 0-9 -n 1); kill -9 $p 2>/dev/null; wait $p; done; "$0" "$1.d/k.prom"
+sleep 0.00$(shuf -i 0-9 -n 1); kill -9 $p 2>/dev/null; wait $p 2>/dev/null; done; "$0" "$1.d/k.prom"
 ls -A "$1.d"; rm -r "$1.d")sh";
 
 // clang-format off

@@ -48,6 +48,13 @@ std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv);
 // that user can run them.
 std::vector<std::string> asUser(const std::string& user, const std::vector<std::string>& argv);
 
+// Gives this process, and all it starts, an empty /dev/shm of its own in a mount namespace of its
+// own, so that the blocks the tests publish under the monitor's one name neither meet nor touch
+// one that someone else has published: as root, or else in a user namespace that maps the caller
+// to itself. Returns false, changing nothing that matters, where neither can be had, and on
+// Windows, where each Wine prefix's wineserver keeps its own names anyway.
+bool usePrivateBlockFolder();
+
 // The path of program `name` built beside the running test (on Windows with ".exe").
 std::string builtProgram(const std::string& name);
 inline std::string sim() { return builtProgram("korvalen-sim"); }

@@ -1,8 +1,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -163,3 +165,15 @@ std::string scratchPath(const std::string& leaf) {
 }
 
 std::string textModeLines(const std::string& text) { return text; }
+
+bool usePrivateBlockFolder() {
+  const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+  if (unshare(CLONE_NEWNS) != 0) {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+    writeFile("/proc/self/setgroups", "deny");
+    writeFile("/proc/self/uid_map", uid + " " + uid + " 1");
+    writeFile("/proc/self/gid_map", gid + " " + gid + " 1");
+  }
+  return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("korvalen-tests", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+}

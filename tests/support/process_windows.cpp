@@ -78,6 +78,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
 // Access here is the caller's own; nothing switches users.
 std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv) { return argv; }
 
+bool usePrivateBlockFolder() { return false; }
+
 std::string builtProgram(const std::string& name) {
   char self[MAX_PATH];
   const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
