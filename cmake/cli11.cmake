@@ -1,7 +1,7 @@
-# korvalen_cli11: CLI11's headers, which parse korvalen-sim's options. CLI11 is header-only and
-# comes from Debian's libcli11-dev. A cross build must not see the host's /usr/include as a whole,
-# so the headers are reached through a folder of their own, made at configure time, that holds a
-# link to them and nothing else.
+# korvalen_cli11: CLI11's headers, which parse the companions' options (korvalen-sim's and
+# korvalen-prometheus's). CLI11 is header-only and comes from Debian's libcli11-dev. A cross build
+# must not see the host's /usr/include as a whole, so the headers are reached through a folder of
+# their own, made at configure time, that holds a link to them and nothing else.
 find_path(cli11_headers CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH)
 if(NOT cli11_headers)
   message(FATAL_ERROR "CLI11's headers (CLI/CLI.hpp) were not found: install libcli11-dev "

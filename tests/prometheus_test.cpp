@@ -68,6 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "Run 'korvalen-prometheus --help' for the options.\n"},
         OutcomeRow{"OutputAFolder", {"{prometheus}", "{folder}"}, 3, "",
                    "korvalen-prometheus: cannot write '{folder}': not a regular file\n"},
+        OutcomeRow{"VersionToFullDevice", {"{prometheus}", "--version"}, 74, "",
+                   "korvalen-prometheus: cannot write to standard output*\n", OutputSink::fullDevice},
         OutcomeRow{"UnknownOption", {"{prometheus}", "--bogus", "{file}"}, 64, "",
                    "korvalen-prometheus: --bogus: no such option\n*\n"}})),
     testing::PrintToStringParamName());

@@ -56,7 +56,9 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeRow{"CommandNotAProgram", {"{sim}", "--", "{file}"}, 126, "", "korvalen-sim: *\n", {},
                    "plain text\n"},
         OutcomeRow{"CommandIsAFolder", {"{sim}", "--", "{folder}"}, 126, "", "korvalen-sim: *\n"},
-        OutcomeRow{"OwnVersion", {"{sim}", "--version"}, 0, "korvalen-sim 1.*\nMIT licence*\n*\n", ""}),
+        OutcomeRow{"OwnVersion", {"{sim}", "--version"}, 0, "korvalen-sim 1.*\nMIT licence*\n*\n", ""},
+        OutcomeRow{"HelpToFullDevice", {"{sim}", "--help"}, 74, "",
+                   "korvalen-sim: cannot write to standard output*\n", OutputSink::fullDevice}),
     testing::PrintToStringParamName());
 
 // Bad usage: status 64 and one line that names what was wrong, whatever CLI11's wording.
@@ -64,6 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
     SimUsage, Outcome,
     testing::Values(
         OutcomeRow{"UnknownOption", {"{sim}", "--bogus"}, 64, "", usage("--bogus:")},
+        OutcomeRow{"GivenTwice", {"{sim}", "--flags", "1", "--flags", "2"}, 64, "",
+                   usage("--flags: given more than once")},
+        OutcomeRow{"NoValue", {"{sim}", "--raw"}, 64, "", usage("--raw: no value follows")},
         OutcomeRow{"StrayArgument", {"{sim}", "--sample", "x"}, 64, "", usage("x:")},
         OutcomeRow{"NoCommandAfterSeparator", {"{sim}", "--sample", "--"}, 64, "", usage("--:")},
         OutcomeRow{"VersionTooLarge", {"{sim}", "--block-version", "65536"}, 64, "",

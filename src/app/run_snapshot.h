@@ -3,10 +3,7 @@
 #ifndef KORVALEN_APP_RUN_SNAPSHOT_H
 #define KORVALEN_APP_RUN_SNAPSHOT_H
 
-inline constexpr int kStatusReported = 0;
-inline constexpr int kStatusOpenFailed = 1;
-inline constexpr int kStatusMapFailed = 2;
-inline constexpr int kStatusWriteFailed = 3;
+#include "app/snapshot_status.h"
 
 // Takes one snapshot: opens the monitor's block, maps it read-only, writes the report to stdout
 // and closes the handle. Returns the exit status: kStatusReported once the whole report has

@@ -4,13 +4,17 @@
 #define KORVALEN_COMMON_COMMAND_LINE_H
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-inline constexpr int kUsageStatus = 64;  // EX_USAGE
-inline constexpr int kGoOn = -1;
+inline constexpr int kUsageStatus = 64;    // EX_USAGE
+inline constexpr int kHelpUnwritten = 74;  // EX_IOERR: --help or --version did not reach stdout
 
 // CLI11's help with the usage line first, then the description and the groups of options, one
 // blank line between them. Each option shows its own placeholder, set with option_text, and the
@@ -58,10 +62,36 @@ inline int usageError(const CLI::App& app, const std::string& message) {
   return kUsageStatus;
 }
 
-// Parses the first `argc` words of `argv` with `app`. Returns kGoOn, or an exit status once help,
-// the version or a usage error has been printed. `strayHint` follows the error about an argument
-// that no option takes.
-inline int parseCommandLine(CLI::App& app, int argc, char** argv, const char* strayHint) {
+// Prints the help or the version that `request` asks for, as CLI11 would. Returns 0, or
+// kHelpUnwritten after one line on stderr when it did not reach standard output (a full disk,
+// a closed pipe), as coreutils' programs fail then.
+inline int printRequested(CLI::App& app, const CLI::ParseError& request) {
+  errno = 0;
+  app.exit(request, std::cout, std::cerr);
+  if (std::cout.flush()) return 0;
+  const int error = errno;
+  std::fprintf(stderr, "%s: cannot write to standard output%s%s\n", app.get_name().c_str(),
+               error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
+  return kHelpUnwritten;
+}
+
+// The usage error that `mismatch` stands for, in our words: an option that lacks its value, one
+// given more often than it may be, or a list with too many values at once.
+inline std::string mismatchMessage(const CLI::App& app, const CLI::ArgumentMismatch& mismatch) {
+  const std::string what = mismatch.what();
+  const std::string name = what.substr(0, what.find(':'));
+  const CLI::Option* option = app.get_option_no_throw(name);
+  if (option == nullptr) return what;
+  if (option->count() == 0) return name + ": no value follows";
+  return name +
+         (option->get_items_expected_max() > 1 ? ": too many values" : ": given more than once");
+}
+
+// Parses the first `argc` words of `argv` with `app`. Returns the exit status to end with once
+// help, the version or a usage error has been printed, or nothing to go on. `strayHint` follows
+// the error about an argument that no option takes.
+inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
+                                           const char* strayHint) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ExtrasError&) {
@@ -69,11 +99,13 @@ inline int parseCommandLine(CLI::App& app, int argc, char** argv, const char* st
     return usageError(
         app, extra + (extra.rfind('-', 0) == 0 ? ": no such option"
                                                : ": unexpected argument" + std::string(strayHint)));
+  } catch (const CLI::ArgumentMismatch& mismatch) {
+    return usageError(app, mismatchMessage(app, mismatch));
   } catch (const CLI::ParseError& error) {
-    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    if (error.get_exit_code() == 0) return printRequested(app, error);  // --help, --version
     return usageError(app, error.what());
   }
-  return kGoOn;
+  return std::nullopt;
 }
 
 #endif  // KORVALEN_COMMON_COMMAND_LINE_H

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/run_snapshot.h"
+#include "app/snapshot_status.h"
 #include "common/command_line.h"
 #include "platform/named_block.h"
 #include "sensor/sensor_block.h"
@@ -62,12 +62,12 @@ std::string textfileOf(int outcome, const SensorBlock& block) {
               outcome == kStatusReported ? "1" : "0");
   appendGauge(text, "korvalen_snapshot_status",
               "0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.",
-              wholeReadingText(outcome).text);
+              std::to_string(outcome).c_str());
   if (outcome != kStatusReported) return text;  // a stale reading must never look live
   appendGauge(text, "korvalen_block_version", "The block's version field.",
-              wholeReadingText(block.version()).text);
+              std::to_string(block.version()).c_str());
   appendGauge(text, "korvalen_block_flags", "The block's flag word.",
-              wholeReadingText(block.flags()).text);
+              std::to_string(block.flags()).c_str());
   appendReadings(text, "korvalen_temp_celsius", "Temperature, degrees Celsius.",
                  block.temperatureCount(), block, &SensorBlock::temperature, scaledReadingText);
   appendReadings(text, "korvalen_fan_rpm", "Fan speed, revolutions per minute.", block.fanCount(),
@@ -106,9 +106,9 @@ int main(int argc, char** argv) {
       "OUTPUT may be missing, a regular file, or a link to one (whose file is\n"
       "replaced); anything else is refused and left as it is.\n\n"
       "Exit status: 0 OUTPUT written, whether the block was read or not; 3 OUTPUT\n"
-      "not written and left as it was; 64 bad usage.");
-  const int status = parseCommandLine(app, argc, argv, "");
-  if (status != kGoOn) return status;
+      "not written and left as it was; 64 bad usage; 74 help or version not\n"
+      "written.");
+  if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
   if (given->count() == 0) return usageError(app, "OUTPUT is required");
   if (output.empty()) return usageError(app, "OUTPUT: the file name is empty");
 

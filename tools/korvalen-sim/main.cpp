@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
-#include <variant>
 #include <vector>
 
 #include "common/block_encoder.h"
@@ -83,9 +83,8 @@ void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
 int main(int argc, char** argv) {
   // First of all, so that no stop between here and the wait can be lost.
   installStopHandlers();
-  const std::variant<SimOptions, int> parsed = parseSimOptions(argc, argv);
-  if (const int* status = std::get_if<int>(&parsed)) return *status;
-  const SimOptions& options = std::get<SimOptions>(parsed);
+  SimOptions options;
+  if (const std::optional<int> status = parseSimOptions(argc, argv, &options)) return *status;
 
   std::vector<std::uint8_t> bytes;
   if (!options.raw) {

@@ -22,8 +22,8 @@ constexpr const char* kListsHelp =
     "before. Every other option is given once.\n\n";
 constexpr const char* kStatusHelp =
     "\nExit status: COMMAND's, or 0 when held; 64 bad usage; 66 raw file unreadable or\n"
-    "over 1 MiB; 73 block already published or not creatable; 126 COMMAND cannot\n"
-    "be run; 127 COMMAND not found.";
+    "over 1 MiB; 73 block already published or not creatable; 74 help or version\n"
+    "not written; 126 COMMAND cannot be run; 127 COMMAND not found.";
 
 BlockDescription sampleBlock() {
   return {.version = 3,
@@ -122,40 +122,38 @@ std::vector<std::int32_t> entriesOf(const KindOptions& kind) {
   return entries;
 }
 
-}  // namespace
-
-std::variant<SimOptions, int> parseSimOptions(int argc, char** argv) {
-  // Everything after "--" is the command, untouched by the parser.
-  int optionCount = 1;
-  while (optionCount < argc && std::strcmp(argv[optionCount], "--") != 0) ++optionCount;
-
-  SimOptions options;
-  CLI::App app(
-      "Publishes a Korvalen sensor block under the monitor's name, KVSharedMemory_QDX,\n"
-      "for korvalen-snapshot to read, and withdraws it when done.",
-      "korvalen-sim");
-  describeProgram(app, "korvalen-sim [OPTIONS] [-- COMMAND [ARG...]]");
-  app.footer(std::string(kListsHelp) + kPlatformHelp.lifetime + kStatusHelp);
-
-  // Declaring: each option keeps the text it was given.
+// What the command line gave, as text, and the options that took it. CLI11 keeps references
+// into it, so it stays where it was declared.
+struct GivenOptions {
   bool sample = false;
   std::string version, flags;
-  const char* const block = "Block (options amend the default: version 1, flags 0, no readings)";
-  std::vector<CLI::Option*> described{
-      app.add_flag("--sample", sample, "start from the sample readings, wherever it stands")};
-  CLI::Option* versionOption =
-      app.add_option("--block-version", version, "the block's version field, 0 to 65535")
-          ->option_text("N");
-  CLI::Option* flagsOption =
-      app.add_option("--flags", flags, "the block's flag word, 0 to 65535")->option_text("N");
-  described.insert(described.end(), {versionOption, flagsOption});
-  KindOptions kinds[] = {
+  CLI::Option* versionOption = nullptr;
+  CLI::Option* flagsOption = nullptr;
+  CLI::Option* rawOption = nullptr;
+  std::vector<CLI::Option*> described;  // those that describe a block, which --raw replaces
+  KindOptions kinds[3] = {
       {ReadingKind::temperatures, "--temperatures", "--temperature-count",
        "degrees, up to two decimals each", true},
       {ReadingKind::fans, "--fans", "--fan-count", "fan readings, whole numbers", false},
       {ReadingKind::voltages, "--voltages", "--voltage-count", "volts, up to two decimals each",
        true}};
-  for (KindOptions& kind : kinds) {
+};
+
+// Declares every option to `app`: those that describe the block keep their text in `given`;
+// --raw and the publishing flags go straight into `options`.
+void declareOptions(CLI::App& app, GivenOptions& given, SimOptions& options) {
+  describeProgram(app, "korvalen-sim [OPTIONS] [-- COMMAND [ARG...]]");
+  app.footer(std::string(kListsHelp) + kPlatformHelp.lifetime + kStatusHelp);
+  const char* const block = "Block (options amend the default: version 1, flags 0, no readings)";
+  given.described.push_back(
+      app.add_flag("--sample", given.sample, "start from the sample readings, wherever it stands"));
+  given.versionOption =
+      app.add_option("--block-version", given.version, "the block's version field, 0 to 65535")
+          ->option_text("N");
+  given.flagsOption =
+      app.add_option("--flags", given.flags, "the block's flag word, 0 to 65535")->option_text("N");
+  given.described.insert(given.described.end(), {given.versionOption, given.flagsOption});
+  for (KindOptions& kind : given.kinds) {
     kind.valuesOption = app.add_option(kind.valuesName, kind.lists, kind.valuesHelp)
                             ->option_text(kind.scaled ? "DECIMALS" : "N,...")
                             ->expected(1, static_cast<int>(kMaxReadings));
@@ -163,11 +161,11 @@ std::variant<SimOptions, int> parseSimOptions(int argc, char** argv) {
         app.add_option(kind.countName, kind.count,
                        "the count to publish, 0 to 65535 (default:\nthe number of values)")
             ->option_text("N");
-    described.push_back(kind.valuesOption);
-    described.push_back(kind.countOption);
+    given.described.push_back(kind.valuesOption);
+    given.described.push_back(kind.countOption);
   }
-  for (CLI::Option* option : described) option->group(block);
-  CLI::Option* raw =
+  for (CLI::Option* option : given.described) option->group(block);
+  given.rawOption =
       app.add_option("--raw", options.rawPath,
                      "publish the bytes of FILE as they stand, any\nlength up to 1 MiB, instead "
                      "of a described\nblock")
@@ -181,34 +179,54 @@ std::variant<SimOptions, int> parseSimOptions(int argc, char** argv) {
   app.add_flag("--replace", options.publish.replaceStale, kPlatformHelp.replace)->group(publishing);
   app.add_flag("--refuse-readers", options.publish.refuseReaders, kPlatformHelp.refuseReaders)
       ->group(publishing);
+}
 
-  const int status = parseCommandLine(app, optionCount, argv, "; a command goes after --");
-  if (status != kGoOn) return status;
-  if (optionCount + 1 == argc) return usageError(app, "--: no command follows");
-  options.raw = raw->count() != 0;
+// Applies what was `given` to `options`: the sample is the base, whatever stands where, and each
+// value is parsed once. Throws UsageError.
+void applyOptions(const GivenOptions& given, SimOptions& options) {
+  options.raw = given.rawOption->count() != 0;
   if (options.raw) {
-    if (options.rawPath.empty()) return usageError(app, "--raw: the file name is empty");
-    for (const CLI::Option* option : described) {
-      if (*option) return usageError(app, "--raw: cannot be combined with " + option->get_name());
+    if (options.rawPath.empty()) throw UsageError{"--raw: the file name is empty"};
+    for (const CLI::Option* option : given.described) {
+      if (*option) throw UsageError{"--raw: cannot be combined with " + option->get_name()};
     }
   }
-
-  // Applying: the sample is the base, whatever stands where; each value is parsed once.
-  try {
-    if (sample) options.block = sampleBlock();
-    if (*versionOption) options.block.version = field16(versionOption, version);
-    if (*flagsOption) options.block.flags = field16(flagsOption, flags);
-    for (const KindOptions& kind : kinds) {
-      ReadingsDescription& readings = options.block.readings(kind.kind);
-      if (*kind.valuesOption) {
-        readings.entries = entriesOf(kind);
-        readings.count = static_cast<std::uint16_t>(readings.entries.size());
-      }
-      if (*kind.countOption) readings.count = field16(kind.countOption, kind.count);
+  if (given.sample) options.block = sampleBlock();
+  if (*given.versionOption) options.block.version = field16(given.versionOption, given.version);
+  if (*given.flagsOption) options.block.flags = field16(given.flagsOption, given.flags);
+  for (const KindOptions& kind : given.kinds) {
+    ReadingsDescription& readings = options.block.readings(kind.kind);
+    if (*kind.valuesOption) {
+      readings.entries = entriesOf(kind);
+      readings.count = static_cast<std::uint16_t>(readings.entries.size());
     }
+    if (*kind.countOption) readings.count = field16(kind.countOption, kind.count);
+  }
+}
+
+}  // namespace
+
+std::optional<int> parseSimOptions(int argc, char** argv, SimOptions* options) {
+  // Everything after "--" is the command, untouched by the parser.
+  int optionCount = 1;
+  while (optionCount < argc && std::strcmp(argv[optionCount], "--") != 0) ++optionCount;
+
+  CLI::App app(
+      "Publishes a Korvalen sensor block under the monitor's name, KVSharedMemory_QDX,\n"
+      "for korvalen-snapshot to read, and withdraws it when done.",
+      "korvalen-sim");
+  GivenOptions given;
+  declareOptions(app, given, *options);
+  if (const std::optional<int> status =
+          parseCommandLine(app, optionCount, argv, "; a command goes after --")) {
+    return status;
+  }
+  if (optionCount + 1 == argc) return usageError(app, "--: no command follows");
+  try {
+    applyOptions(given, *options);
   } catch (const UsageError& error) {
     return usageError(app, error.message);
   }
-  options.command.assign(argv + std::min(optionCount + 1, argc), argv + argc);
-  return options;
+  options->command.assign(argv + std::min(optionCount + 1, argc), argv + argc);
+  return std::nullopt;
 }

@@ -3,8 +3,8 @@
 #ifndef KORVALEN_SIM_SIM_OPTIONS_H
 #define KORVALEN_SIM_SIM_OPTIONS_H
 
+#include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "common/block_encoder.h"
@@ -20,9 +20,9 @@ struct SimOptions {
   std::vector<std::string> command;  // empty: hold the block until stopped
 };
 
-// Parses the command line: the options, then "--" and the command. Returns the options, or an
-// exit status once help, the version or a usage error (one line on stderr, kUsageStatus) has
-// been printed.
-std::variant<SimOptions, int> parseSimOptions(int argc, char** argv);
+// Parses the command line into `options`: the options, then "--" and the command. Returns the
+// exit status to end with once help, the version or a usage error (one line on stderr,
+// kUsageStatus) has been printed, or nothing to go on.
+std::optional<int> parseSimOptions(int argc, char** argv, SimOptions* options);
 
 #endif  // KORVALEN_SIM_SIM_OPTIONS_H
