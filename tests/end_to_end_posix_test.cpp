@@ -16,12 +16,13 @@ namespace {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Planted, Outcome,
-    testing::Values(
-        OutcomeRow{"FileWrittenByScript", overPlanted("cp \"$2\" $o", "\"$1\""), 0,
-                   "Version: 12\nFlags: 0\nTemperatures: 0.01 -0.01 1.00\n", "", {},
-                   bytesOf({.version = 12, .temperatures = {3, {1, -1, 100}}})},
-        OutcomeRow{"Fifo", overPlanted("mkfifo $o", "\"$1\""), 2, "", kMapError},
-        OutcomeRow{"Directory", overPlanted("mkdir $o", "\"$1\""), 2, "", kMapError}),
+    testing::ValuesIn(std::vector<OutcomeRow>{
+        {.name = "FileWrittenByScript", .argv = overPlanted("cp \"$2\" $o", "\"$1\""),
+          .out = "Version: 12\nFlags: 0\nTemperatures: 0.01 -0.01 1.00\n", .file = bytesOf({.version
+          = 12, .temperatures = {3, {1, -1, 100}}})},
+        {.name = "Fifo", .argv = overPlanted("mkfifo $o", "\"$1\""), .status = 2, .err = kMapError},
+        {.name = "Directory", .argv = overPlanted("mkdir $o", "\"$1\""), .status = 2,
+          .err = kMapError}}),
     testing::PrintToStringParamName());
 // clang-format on
 

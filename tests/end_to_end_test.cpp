@@ -23,23 +23,28 @@ const std::vector<std::string> kSnapshotOfSample{"{sim}", "--sample", "--", "{sn
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Snapshot, Outcome,
-    testing::Values(
-        OutcomeRow{"MissingBlock", {"{snapshot}"}, 1, "", kOpenError},
-        OutcomeRow{"MissingBlockWithArguments", {"{snapshot}", "--help"}, 1, "", kOpenError},
-        OutcomeRow{"ArgumentsChangeNothing", {"{sim}", "--sample", "--", "{snapshot}", "--help",
-                   "-v", "x y", ""}, 0, kSampleReport, ""},
-        OutcomeRow{"RawWholeRecord", kSnapshotOfRaw, 0, kRawReport, "", {}, kRawBytes},
-        OutcomeRow{"RawLargerThanRecord", kSnapshotOfRaw, 0, kRawReport, "", {},
-                   kRawBytes + std::string(5000, '\x7f')},
-        OutcomeRow{"RawOneByteShort", kSnapshotOfRaw, 2, "", kMapError, {}, kRawBytes.substr(0, 401)},
-        OutcomeRow{"RawOneByte", kSnapshotOfRaw, 2, "", kMapError, {}, "\x01"},
-        OutcomeRow{"BlockThatRefusesReaders", {"{unprivileged}", "{sim}", "--refuse-readers",
-                   "--sample", "--", "{snapshot}"}, 1, "", kOpenError},
-        OutcomeRow{"ReportToNullDevice", kSnapshotOfSample, 0, "", "", OutputSink::nullDevice},
-        OutcomeRow{"ReportToFullDevice", kSnapshotOfSample, 3, "", kWriteError, OutputSink::fullDevice},
-        OutcomeRow{"ReportToClosedPipe", kSnapshotOfSample, 3, "", kWriteError, OutputSink::closedPipe},
-        OutcomeRow{"ReportWithoutStandardOutput", kSnapshotOfSample, 3, "", kWriteError,
-                   OutputSink::closed}),
+    testing::ValuesIn(std::vector<OutcomeRow>{
+        {.name = "MissingBlock", .argv = {"{snapshot}"}, .status = 1, .err = kOpenError},
+        {.name = "MissingBlockWithArguments", .argv = {"{snapshot}", "--help"}, .status = 1,
+          .err = kOpenError},
+        {.name = "ArgumentsChangeNothing", .argv = {"{sim}", "--sample", "--", "{snapshot}",
+          "--help", "-v", "x y", ""}, .out = kSampleReport},
+        {.name = "RawWholeRecord", .argv = kSnapshotOfRaw, .out = kRawReport, .file = kRawBytes},
+        {.name = "RawLargerThanRecord", .argv = kSnapshotOfRaw, .out = kRawReport, .file = kRawBytes
+          + std::string(5000, '\x7f')},
+        {.name = "RawOneByteShort", .argv = kSnapshotOfRaw, .status = 2, .err = kMapError,
+          .file = kRawBytes.substr(0, 401)},
+        {.name = "RawOneByte", .argv = kSnapshotOfRaw, .status = 2, .err = kMapError,
+          .file = "\x01"},
+        {.name = "BlockThatRefusesReaders", .argv = {"{unprivileged}", "{sim}", "--refuse-readers",
+          "--sample", "--", "{snapshot}"}, .status = 1, .err = kOpenError},
+        {.name = "ReportToNullDevice", .argv = kSnapshotOfSample, .sink = OutputSink::nullDevice},
+        {.name = "ReportToFullDevice", .argv = kSnapshotOfSample, .status = 3, .err = kWriteError,
+          .sink = OutputSink::fullDevice},
+        {.name = "ReportToClosedPipe", .argv = kSnapshotOfSample, .status = 3, .err = kWriteError,
+          .sink = OutputSink::closedPipe},
+        {.name = "ReportWithoutStandardOutput", .argv = kSnapshotOfSample, .status = 3,
+          .err = kWriteError, .sink = OutputSink::closed}}),
     testing::PrintToStringParamName());
 // clang-format on
 

@@ -10,14 +10,17 @@
 #include "support/process.h"
 #include "support/table.h"
 
-struct OutcomeRow : TableRow {
+// Written with designators ({.name = "Read", .argv = {...}, .out = "..."}); what a row leaves
+// out is empty, and its status 0.
+struct OutcomeRow {
+  const char* name;
   // "{sim}", "{snapshot}" and "{prometheus}" stand for the built programs, "{folder}" for their
   // folder, and "{file}" for a scratch file that holds `file`, here and in `out` and `err`. A
   // first word "{unprivileged}" runs the rest without the power to bypass access checks.
   std::vector<std::string> argv;
-  int status;
-  std::string out;  // exact, but that '*' stands for any run of characters within a line
-  std::string err;  // likewise
+  int status = 0;
+  std::string out = {};  // exact, but that '*' stands for any run of characters within a line
+  std::string err = {};  // likewise
   OutputSink sink = OutputSink::capture;
   std::string file = {};
   std::string written = {};  // when given, what {file} must hold afterwards

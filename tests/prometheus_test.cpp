@@ -56,22 +56,24 @@ std::vector<OutcomeRow> withWindowless(std::vector<OutcomeRow> rows) {
 INSTANTIATE_TEST_SUITE_P(
     Prometheus, Outcome,
     testing::ValuesIn(withWindowless({
-        OutcomeRow{"Read", {"{sim}", "--block-version", "2", "--flags", "65535", "--temperatures",
-                   "-0.05", "--fans", "-1", "--", "{prometheus}", "{file}"},
-                   0, "", "", {}, "old", kRead},
-        OutcomeRow{"NoBlock", kWrite, 0, "", "", {}, "old", down("1")},
-        OutcomeRow{"BlockTooSmall", {"{sim}", "--raw", "{file}", "--", "{prometheus}", "{file}"}, 0,
-                   "", "", {}, bytesOf({}).substr(0, 401), down("2")},
-        OutcomeRow{"FolderMissing", {"{prometheus}", "{file}-none/k.prom"}, 3, "",
-                   "korvalen-prometheus: cannot write '{file}-none/k.prom': *\n"},
-        OutcomeRow{"NoOutput", {"{prometheus}"}, 64, "", "korvalen-prometheus: OUTPUT is required\n"
-                   "Run 'korvalen-prometheus --help' for the options.\n"},
-        OutcomeRow{"OutputAFolder", {"{prometheus}", "{folder}"}, 3, "",
-                   "korvalen-prometheus: cannot write '{folder}': not a regular file\n"},
-        OutcomeRow{"VersionToFullDevice", {"{prometheus}", "--version"}, 74, "",
-                   "korvalen-prometheus: cannot write to standard output*\n", OutputSink::fullDevice},
-        OutcomeRow{"UnknownOption", {"{prometheus}", "--bogus", "{file}"}, 64, "",
-                   "korvalen-prometheus: --bogus: no such option\n*\n"}})),
+        {.name = "Read", .argv = {"{sim}", "--block-version", "2", "--flags", "65535",
+          "--temperatures", "-0.05", "--fans", "-1", "--", "{prometheus}", "{file}"}, .file = "old",
+          .written = kRead},
+        {.name = "NoBlock", .argv = kWrite, .file = "old", .written = down("1")},
+        {.name = "BlockTooSmall", .argv = {"{sim}", "--raw", "{file}", "--", "{prometheus}",
+          "{file}"}, .file = bytesOf({}).substr(0, 401), .written = down("2")},
+        {.name = "FolderMissing", .argv = {"{prometheus}", "{file}-none/k.prom"}, .status = 3,
+          .err = "korvalen-prometheus: cannot write '{file}-none/k.prom': *\n"},
+        {.name = "NoOutput", .argv = {"{prometheus}"}, .status = 64,
+          .err = "korvalen-prometheus: OUTPUT is required\n"
+          "Run 'korvalen-prometheus --help' for the options.\n"},
+        {.name = "OutputAFolder", .argv = {"{prometheus}", "{folder}"}, .status = 3,
+          .err = "korvalen-prometheus: cannot write '{folder}': not a regular file\n"},
+        {.name = "VersionToFullDevice", .argv = {"{prometheus}", "--version"}, .status = 74,
+          .err = "korvalen-prometheus: cannot write to standard output*\n",
+          .sink = OutputSink::fullDevice},
+        {.name = "UnknownOption", .argv = {"{prometheus}", "--bogus", "{file}"}, .status = 64,
+          .err = "korvalen-prometheus: --bogus: no such option\n*\n"}})),
     testing::PrintToStringParamName());
 // clang-format on
 

@@ -12,11 +12,11 @@ namespace {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     PrometheusWindows, Outcome,
-    testing::Values(
-        OutcomeRow{"OutputNul", {"{prometheus}", "NUL"}, 3, "",
-                   "korvalen-prometheus: cannot write 'NUL': not a regular file\n"},
-        OutcomeRow{"OutputCon", {"{prometheus}", "CON"}, 3, "",
-                   "korvalen-prometheus: cannot write 'CON': not a regular file\n"}),
+    testing::ValuesIn(std::vector<OutcomeRow>{
+        {.name = "OutputNul", .argv = {"{prometheus}", "NUL"}, .status = 3,
+          .err = "korvalen-prometheus: cannot write 'NUL': not a regular file\n"},
+        {.name = "OutputCon", .argv = {"{prometheus}", "CON"}, .status = 3,
+          .err = "korvalen-prometheus: cannot write 'CON': not a regular file\n"}}),
     testing::PrintToStringParamName());
 // clang-format on
 

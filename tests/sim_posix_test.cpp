@@ -17,20 +17,22 @@ namespace {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     SimPosix, Outcome,
-    testing::Values(
-        OutcomeRow{"CommandsStatus", {"{sim}", "--", "/bin/sh", "-c", "exit 7"}, 7, "", ""},
-        OutcomeRow{"CommandsSignal", {"{sim}", "--", "/bin/sh", "-c", "kill -TERM $$"}, 143, "", ""},
-        OutcomeRow{"MissingProgram", {"{sim}", "--", "/nonexistent/program"}, 127, "",
-                   "korvalen-sim: cannot run /nonexistent/program: No such file or directory\n"},
-        OutcomeRow{"ExistingBlockLeftAlone", overPlanted("cp \"$2\" $o", "\"$0\" --sample -- \"$1\"; "
-                   "echo \"sim $?\"; \"$1\""), 0, "sim 73\nVersion: 77\nFlags: 0\n", "korvalen-sim: "
-                   "KVSharedMemory_QDX is already published; not touching it (use --replace to remove a "
-                   "stale one)\n", {}, bytesOf({.version = 77})},
-        OutcomeRow{"ReplaceRemovesAStaleBlock", overPlanted("cp \"$2\" $o", "\"$0\" --replace "
-                   "--block-version 78 -- \"$1\" && [ ! -e $o ]"), 0, "Version: 78\nFlags: 0\n", "", {},
-                   bytesOf({.version = 77})},
-        OutcomeRow{"RawInputWithoutEnd", {"{sim}", "--raw", "/dev/zero", "--", "{snapshot}"}, 66, "",
-                   "korvalen-sim: --raw: '/dev/zero' holds more than 1048576 bytes\n"}),
+    testing::ValuesIn(std::vector<OutcomeRow>{
+        {.name = "CommandsStatus", .argv = {"{sim}", "--", "/bin/sh", "-c", "exit 7"}, .status = 7},
+        {.name = "CommandsSignal", .argv = {"{sim}", "--", "/bin/sh", "-c", "kill -TERM $$"},
+          .status = 143},
+        {.name = "MissingProgram", .argv = {"{sim}", "--", "/nonexistent/program"}, .status = 127,
+          .err = "korvalen-sim: cannot run /nonexistent/program: No such file or directory\n"},
+        {.name = "ExistingBlockLeftAlone", .argv = overPlanted("cp \"$2\" $o",
+          "\"$0\" --sample -- \"$1\"; " "echo \"sim $?\"; \"$1\""),
+          .out = "sim 73\nVersion: 77\nFlags: 0\n", .err = "korvalen-sim: "
+          "KVSharedMemory_QDX is already published; not touching it (use --replace to remove a "
+          "stale one)\n", .file = bytesOf({.version = 77})},
+        {.name = "ReplaceRemovesAStaleBlock", .argv = overPlanted("cp \"$2\" $o",
+          "\"$0\" --replace " "--block-version 78 -- \"$1\" && [ ! -e $o ]"),
+          .out = "Version: 78\nFlags: 0\n", .file = bytesOf({.version = 77})},
+        {.name = "RawInputWithoutEnd", .argv = {"{sim}", "--raw", "/dev/zero", "--", "{snapshot}"},
+          .status = 66, .err = "korvalen-sim: --raw: '/dev/zero' holds more than 1048576 bytes\n"}}),
     testing::PrintToStringParamName());
 // clang-format on
 

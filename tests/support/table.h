@@ -1,5 +1,6 @@
-// Rows of parameterised tests. A row derives from TableRow: its name names the generated test
-// (with testing::PrintToStringParamName()) and is what a failure prints as the parameter.
+// Rows of parameterised tests. A row derives from TableRow, or has a `name` of its own first
+// where it is written with designators: its name names the generated test (with
+// testing::PrintToStringParamName()) and is what a failure prints as the parameter.
 #ifndef KORVALEN_TESTS_SUPPORT_TABLE_H
 #define KORVALEN_TESTS_SUPPORT_TABLE_H
 
@@ -13,8 +14,8 @@ struct TableRow {
 };
 
 template <class Row>
-requires std::is_base_of_v<TableRow, Row> std::ostream& operator<<(std::ostream& os,
-                                                                   const Row& row) {
+requires std::is_same_v<decltype(Row::name), const char*> std::ostream& operator<<(std::ostream& os,
+                                                                                   const Row& row) {
   return os << row.name;
 }
 
