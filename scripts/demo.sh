@@ -5,8 +5,14 @@ cd "$(dirname "$0")/.."
 . scripts/packages.sh
 ensure_packages "${NATIVE_PACKAGES[@]}"
 
+if [ -x build/native/korvalen-snapshot ]; then
+  echo "building korvalen-snapshot (what changed since the last build)"
+else
+  echo "building korvalen-snapshot (first run, about 30 s)"
+fi
 cmake --preset native >/dev/null
 cmake --build --preset native --target korvalen-snapshot korvalen-sim korvalen-prometheus >/dev/null
+echo
 
 # The demo needs the name to itself: a block already there would be read in place of the sample,
 # and shown as if no monitor were running.
