@@ -18,8 +18,8 @@ INSTANTIATE_TEST_SUITE_P(
     Planted, Outcome,
     testing::ValuesIn(std::vector<OutcomeRow>{
         {.name = "FileWrittenByScript", .argv = overPlanted("cp \"$2\" $o", "\"$1\""),
-          .out = "Version: 12\nFlags: 0\nTemperatures: 0.01 -0.01 1.00\n", .file = bytesOf({.version
-          = 12, .temperatures = {3, {1, -1, 100}}})},
+          .out = "Version: 12\nFlags: 0\nTemperatures: 0.01 -0.01 1.00\n",
+          .file = bytesOf({.version = 12, .temperatures = {3, {1, -1, 100}}})},
         {.name = "Fifo", .argv = overPlanted("mkfifo $o", "\"$1\""), .status = 2, .err = kMapError},
         {.name = "Directory", .argv = overPlanted("mkdir $o", "\"$1\""), .status = 2,
           .err = kMapError}}),

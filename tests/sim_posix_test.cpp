@@ -23,13 +23,13 @@ INSTANTIATE_TEST_SUITE_P(
           .status = 143},
         {.name = "MissingProgram", .argv = {"{sim}", "--", "/nonexistent/program"}, .status = 127,
           .err = "korvalen-sim: cannot run /nonexistent/program: No such file or directory\n"},
-        {.name = "ExistingBlockLeftAlone", .argv = overPlanted("cp \"$2\" $o",
-          "\"$0\" --sample -- \"$1\"; " "echo \"sim $?\"; \"$1\""),
-          .out = "sim 73\nVersion: 77\nFlags: 0\n", .err = "korvalen-sim: "
-          "KVSharedMemory_QDX is already published; not touching it (use --replace to remove a "
-          "stale one)\n", .file = bytesOf({.version = 77})},
+        {.name = "ExistingBlockLeftAlone",
+          .argv = overPlanted("cp \"$2\" $o", "\"$0\" --sample -- \"$1\"; echo \"sim $?\"; \"$1\""),
+          .out = "sim 73\nVersion: 77\nFlags: 0\n", .err = "korvalen-sim: KVSharedMemory_QDX is "
+          "already published; not touching it (use --replace to remove a stale one)\n",
+          .file = bytesOf({.version = 77})},
         {.name = "ReplaceRemovesAStaleBlock", .argv = overPlanted("cp \"$2\" $o",
-          "\"$0\" --replace " "--block-version 78 -- \"$1\" && [ ! -e $o ]"),
+          "\"$0\" --replace --block-version 78 -- \"$1\" && [ ! -e $o ]"),
           .out = "Version: 78\nFlags: 0\n", .file = bytesOf({.version = 77})},
         {.name = "RawInputWithoutEnd", .argv = {"{sim}", "--raw", "/dev/zero", "--", "{snapshot}"},
           .status = 66, .err = "korvalen-sim: --raw: '/dev/zero' holds more than 1048576 bytes\n"}}),
