@@ -1,7 +1,10 @@
 // korvalen-prometheus on Windows alone: a device's name refused, and the device left alone;
-// temporaries that killed runs left removed.
+// temporaries that killed runs left removed, and none left once a run has ended.
+#include <windows.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
 
@@ -22,6 +25,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 
+// The names in `folder`.
+std::set<std::string> namesIn(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
 // Temporaries beside OUTPUT: one that no run holds open is removed, one held open stays.
 TEST(PrometheusWindowsTextfile, RemovesOnlyAbandonedTemporaries) {
   const std::filesystem::path folder = scratchPath("temporaries");
@@ -31,9 +42,28 @@ TEST(PrometheusWindowsTextfile, RemovesOnlyAbandonedTemporaries) {
   std::FILE* held = std::fopen((folder / ".k.prom.tmp-9999-1").string().c_str(), "rbN");
   EXPECT_EQ(runProcess({prometheus(), (folder / "k.prom").string()}).status, 0);
   std::fclose(held);
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{".k.prom.tmp-9999-1", "k.prom"}));
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{".k.prom.tmp-9999-1", "k.prom"}));
+  std::filesystem::remove_all(folder);
+}
+
+// Runs ended by TerminateProcess at random instants, then one more: nothing but OUTPUT is left.
+TEST(PrometheusWindowsTextfile, KilledRunsLeaveNothingBehind) {
+  const std::filesystem::path folder = scratchPath("killed");
+  std::filesystem::create_directory(folder);
+  std::string line = "\"" + prometheus() + "\" \"" + (folder / "k.prom").string() + "\"";
+  std::minstd_rand random(20261209);
+  for (int run = 0; run < 30; ++run) {
+    STARTUPINFOA startup{sizeof startup};
+    PROCESS_INFORMATION child;
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &child));
+    Sleep(random() % 300);
+    TerminateProcess(child.hProcess, 9);
+    WaitForSingleObject(child.hProcess, INFINITE);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+  }
+  EXPECT_EQ(runProcess({prometheus(), (folder / "k.prom").string()}).status, 0);
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"k.prom"});
   std::filesystem::remove_all(folder);
 }
