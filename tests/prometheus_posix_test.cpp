@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 const char kUnwritableFolder[] = R"sh(mkdir "$1.d" && echo old >"$1.d/k.prom" && chmod 555 "$1.d" &&
 "$0" "$1.d/k.prom"; s=$?; ls "$1.d"; cat "$1.d/k.prom"; chmod 755 "$1.d"; rm -r "$1.d"; exit $s)sh";
 // A reader that polls the file while it is replaced 200 times finds it whole each time.
-const char kNeverSeenHalfWritten[] = R"sh("$0" "$1" && cp "$1" "$1.w" && : >"$1.go" &&
+const char kNeverSeenHalfWritten[] = R"sh("$0" "$1" && cp "$1" "$1.w" && : >"$1.go" || exit
 (n=0; while [ -e "$1.go" ]; do n=$((n+1)); cmp -s "$1" "$1.w" || echo partial; done
 [ $n -gt 20 ] && echo polled) & for i in $(seq 200); do "$0" "$1"; done; rm "$1.go"; wait; rm "$1.w")sh";
 // In a scratch folder $1.d, OUTPUT as what is not a regular file: each refused, and left as it
