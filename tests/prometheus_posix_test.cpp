@@ -130,10 +130,11 @@ for f in device fifo folder to-device dangling; do "$0" $f; echo "$? $(stat -c %
 "$0" to-file; echo "$? $(stat -c %F to-file) $(sed -n 3p file)"; ls; cd / && rm -r "$1.d")sh";
 // Temporaries beside OUTPUT: an abandoned one is removed; one that a live run holds, and files
 // that only look like ours, stay.
-const char kAbandoned[] =
-    R"sh(mkdir "$1.d" && cd "$1.d" && touch .k.prom.tmp-gone12 .k.prom.tmp-held12 \
-.k.prom.tmp-short k.prom.backup && flock .k.prom.tmp-held12 sleep 1 & sleep 0.2
-"$0" "$1.d/k.prom"; echo $?; ls -A "$1.d"; wait; rm -r "$1.d")sh";
+const char kAbandoned[] = R"sh(mkdir "$1.d" && cd "$1.d" || exit
+touch .k.prom.tmp-gone12 .k.prom.tmp-held12 .k.prom.tmp-short k.prom.backup hold
+flock .k.prom.tmp-held12 sh -c 'while [ -e hold ]; do sleep 0.05; done' &
+until ! flock -n .k.prom.tmp-held12 true; do sleep 0.05; done
+"$0" k.prom; echo $?; rm hold; wait; ls -A; cd / && rm -r "$1.d")sh";
 // Runs killed by SIGKILL at random instants, then one more: nothing but OUTPUT is left.
 const char kKilledRuns[] = R"sh(mkdir "$1.d" && for i in $(seq 150); do "$0" "$1.d/k.prom" & p=$!
 sleep 0.00$(shuf -i 0-9 -n 1); kill -9 $p 2>/dev/null; wait $p 2>/dev/null; done; "$0" "$1.d/k.prom"
