@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char kTemporaryTag[] = ".tmp-";
 constexpr std::size_t kTemporaryRandom = 6;  // as mkstemp's XXXXXX
+constexpr int kNotRegular = -1;              // not an errno: OUTPUT is not a regular file
 
 // Writes all of `text` to `fd`. Returns 0, or the error that stopped it.
 int writeAll(int fd, const std::string& text) {
@@ -35,17 +36,17 @@ int writeAll(int fd, const std::string& text) {
 }
 
 // The file that replacing `path` writes: `path` itself when it is missing or a regular file, the
-// file a link leads to when that is a regular file. Returns 0 with `*file` set, or -1 when `path`
-// names anything else, or the error that stopped the look.
+// file a link leads to when that is a regular file. Returns 0 with `*file` set, kNotRegular when
+// `path` names anything else, or the error that stopped the look.
 int fileToReplace(const std::string& path, std::string* file) {
   struct stat followed, own;
   if (stat(path.c_str(), &followed) != 0) {
     if (errno != ENOENT) return errno;
-    if (lstat(path.c_str(), &own) == 0) return -1;  // a dangling link
+    if (lstat(path.c_str(), &own) == 0) return kNotRegular;  // a dangling link
     *file = path;
     return 0;
   }
-  if (!S_ISREG(followed.st_mode)) return -1;
+  if (!S_ISREG(followed.st_mode)) return kNotRegular;
   if (lstat(path.c_str(), &own) != 0) return errno;
   if (!S_ISLNK(own.st_mode)) {
     *file = path;
@@ -178,6 +179,6 @@ bool replaceFile(const std::string& path, const std::string& text, std::string* 
   if (error == 0) error = writeBeside(file, text);
 
   sigprocmask(SIG_SETMASK, &previous, nullptr);
-  if (error != 0) *reason = error < 0 ? "not a regular file" : std::strerror(error);
+  if (error != 0) *reason = error == kNotRegular ? "not a regular file" : std::strerror(error);
   return error == 0;
 }
