@@ -12,7 +12,8 @@
 
 namespace {
 
-// A FIFO would block a plain open until a writer came; a directory cannot be mapped.
+// A FIFO would block a plain open until a writer came; a directory cannot be mapped; a block with
+// a second name, or that others may write, may hold anyone's readings.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Planted, Outcome,
@@ -22,7 +23,11 @@ INSTANTIATE_TEST_SUITE_P(
           .file = bytesOf({.version = 12, .temperatures = {3, {1, -1, 100}}})},
         {.name = "Fifo", .argv = overPlanted("mkfifo $o", "\"$1\""), .status = 2, .err = kMapError},
         {.name = "Directory", .argv = overPlanted("mkdir $o", "\"$1\""), .status = 2,
-          .err = kMapError}}),
+          .err = kMapError},
+        {.name = "SecondName", .argv = overPlanted("cp \"$2\" $o.1 && ln $o.1 $o",
+          "\"$1\"; s=$?; rm $o.1; (exit $s)"), .status = 1, .err = kOpenError, .file = bytesOf({})},
+        {.name = "WritableByOthers", .argv = overPlanted("cp \"$2\" $o && chmod 666 $o", "\"$1\""),
+          .status = 1, .err = kOpenError, .file = bytesOf({})}}),
     testing::PrintToStringParamName());
 // clang-format on
 

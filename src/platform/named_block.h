@@ -16,7 +16,8 @@ struct NamedBlockHandle {
 // Opens the existing block called `name` for reading; never creates one. Returns true and sets
 // `*handle` on success; returns false when no such block exists or access is refused. On POSIX,
 // where anyone may create an object under any name, an object owned by a user other than the
-// caller or root is refused too.
+// caller or root is refused too, and so is one that has a second name or that users other than
+// its owner may write.
 bool openNamedBlock(const char* name, NamedBlockHandle* handle);
 
 // Maps the first `size` bytes of the opened block read-only. Returns the address of the view, or

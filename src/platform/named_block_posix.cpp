@@ -51,9 +51,14 @@ bool openNamedBlock(const char* name, NamedBlockHandle* handle) {
 
   // Any user can plant an object under the name, or take it before the monitor starts. Windows
   // looks the name up in the caller's own session, where other users cannot create objects; the
-  // counterpart here is to trust only objects of the caller's own user or of root.
+  // counterpart here is to trust only objects of the caller's own user or of root, and only
+  // while no one else can write them: an object with a second name may be another's, linked
+  // here by a user (a world-writable file of root's, say), and one that others may write holds
+  // whatever they put there.
   struct stat status;
-  if (fstat(fd, &status) != 0 || (status.st_uid != 0 && status.st_uid != geteuid())) {
+  if (fstat(fd, &status) != 0 || (status.st_uid != 0 && status.st_uid != geteuid()) ||
+      (S_ISREG(status.st_mode) &&
+       (status.st_nlink != 1 || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0))) {
     close(fd);
     return false;
   }
