@@ -32,7 +32,10 @@ INSTANTIATE_TEST_SUITE_P(
           "\"$0\" --replace --block-version 78 -- \"$1\" && [ ! -e $o ]"),
           .out = "Version: 78\nFlags: 0\n", .file = bytesOf({.version = 77})},
         {.name = "RawInputWithoutEnd", .argv = {"{sim}", "--raw", "/dev/zero", "--", "{snapshot}"},
-          .status = 66, .err = "korvalen-sim: --raw: '/dev/zero' holds more than 1048576 bytes\n"}}),
+          .status = 66, .err = "korvalen-sim: --raw: '/dev/zero' holds more than 1048576 bytes\n"},
+        {.name = "StoppedWhileWaitingForRawInput", .argv = {"/bin/sh", "-c", "mkfifo \"$1.in\" && "
+          "{ \"$0\" --raw \"$1.in\" & sleep 0.3; kill $!; wait $! 2>/dev/null; echo $?; rm \"$1.in\"; }",
+          "{sim}", "{file}"}, .out = "143\n"}}),
     testing::PrintToStringParamName());
 // clang-format on
 

@@ -81,8 +81,6 @@ void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // First of all, so that no stop between here and the wait can be lost.
-  installStopHandlers();
   SimOptions options;
   if (const std::optional<int> status = parseSimOptions(argc, argv, &options)) return *status;
 
@@ -98,6 +96,9 @@ int main(int argc, char** argv) {
     return kUsageStatus;
   }
 
+  // Until here a stop ends the sim as it would any program, publishing nothing, even while it
+  // waits for --raw's input from a FIFO; from here on, no stop before the wait can be lost.
+  installStopHandlers();
   PublishedBlock block;
   if (!publishBlock(kSensorMappingName, bytes.data(), bytes.size(), options.publish, &block)) {
     return kCantCreateStatus;

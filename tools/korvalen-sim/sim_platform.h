@@ -46,8 +46,8 @@ void withdrawBlock(const char* name, PublishedBlock* block);
 
 // Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT (on Windows, a console's Ctrl-C and Ctrl-Break) stop
 // the simulator cleanly instead of killing it, so that the block is always withdrawn. A stop
-// that arrives before the simulator waits is kept for the wait, never lost. Call first, before
-// publishing.
+// that arrives before the simulator waits is kept for the wait, never lost. Call just before
+// publishing: until then a stop ends the simulator at once, with nothing to withdraw.
 void installStopHandlers();
 
 // Runs `argv` (found on the PATH) with our standard streams and waits for it. Returns its exit
