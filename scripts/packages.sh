@@ -36,8 +36,8 @@ ensure_packages() {
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev util-linux)
 # The real collector that korvalen-prometheus's files are tested against, and promtool, which
-# checks those files and tests the alert rules.
-TEST_PACKAGES=(prometheus-node-exporter prometheus)
+# checks those files and tests the alert rules; strace, which holds a run at a chosen call.
+TEST_PACKAGES=(prometheus-node-exporter prometheus strace)
 # What the shipped files are built with: git gives the commit's time, python3 makes the ZIP
 # independent of its builder.
 RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev g++-mingw-w64-i686-posix binutils git python3)

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "outcome.h"
+#include "prometheus_textfile.h"
 #include "support/block_bytes.h"
 
 namespace {
@@ -42,6 +43,30 @@ struct ScrapeCase : TableRow {
   BlockDescription block;
   std::size_t size = kSensorBlockSize;
 };
+
+// What node_exporter must serve for `row`: whether the block was read and korvalen-snapshot's
+// status for it, then, when it was, its header and each reading counted, by position.
+std::map<std::string, double> expectedSamples(const ScrapeCase& row) {
+  const bool read = row.size == kSensorBlockSize;
+  std::map<std::string, double> samples{{"node_textfile_scrape_error", 0},
+                                        {"korvalen_up", read},
+                                        {"korvalen_snapshot_status", read       ? 0
+                                                                     : row.size ? 2
+                                                                                : 1}};
+  if (!read) return samples;
+  samples["korvalen_block_version"] = row.block.version;
+  samples["korvalen_block_flags"] = row.block.flags;
+  const char* const metrics[] = {"korvalen_temp_celsius", "korvalen_fan_rpm", "korvalen_in_volts"};
+  for (const ReadingKind kind : kReadingKinds) {
+    const ReadingsDescription& readings = row.block.readings(kind);
+    for (unsigned i = 0; i < std::min(readings.count, std::uint16_t{32}); ++i) {
+      const std::int32_t entry = readings.entries.at(i);
+      samples[metrics[static_cast<int>(kind)] + ("{sensor=\"" + std::to_string(i) + "\"}")] =
+          kind == ReadingKind::fans ? entry : entry / 100.0;
+    }
+  }
+  return samples;
+}
 
 class NodeExporter : public testing::TestWithParam<ScrapeCase> {
  protected:
@@ -88,11 +113,7 @@ TEST_P(NodeExporter, ServesEveryReading) {
   ASSERT_EQ(runProcess({argv.begin() + (row.size == 0 ? 4 : 0), argv.end()}).status, 0);
   std::remove(raw.c_str());
 
-  // Every series of the file, as it stands, and nothing else of ours.
-  std::map<std::string, double> expected = samplesOf(readFile(folder + "/k.prom"));
-  EXPECT_EQ(expected["korvalen_up"], row.size == kSensorBlockSize);
-  expected["node_textfile_scrape_error"] = 0;
-  EXPECT_EQ(scrape(port), expected);
+  EXPECT_EQ(scrape(port), expectedSamples(row));
   const ProcessResult check =
       runProcess({"/bin/sh", "-c", "promtool check metrics <\"$0\" 2>&1", folder + "/k.prom"});
   EXPECT_EQ(check.status, 0) << check.out;
@@ -135,11 +156,27 @@ touch .k.prom.tmp-gone12 .k.prom.tmp-held12 .k.prom.tmp-short k.prom.backup hold
 flock .k.prom.tmp-held12 sh -c 'while [ -e hold ]; do sleep 0.05; done' &
 until ! flock -n .k.prom.tmp-held12 true; do sleep 0.05; done
 "$0" k.prom; echo $?; rm hold; wait; ls -A; cd / && rm -r "$1.d")sh";
-// Runs killed by SIGKILL at random instants, then one more: nothing but OUTPUT is left.
-const char kKilledRuns[] = R"sh(mkdir "$1.d" && for i in $(seq 150); do "$0" "$1.d/k.prom" & p=$!
-sleep 0.00$(shuf -i 0-9 -n 1); kill -9 $p 2>/dev/null; wait $p 2>/dev/null; done; "$0" "$1.d/k.prom"
-ls -A "$1.d"; rm -r "$1.d")sh";
-
+// Runs killed by SIGKILL at random instants, then one more: nothing but OUTPUT is left, whole.
+// What the killed runs' runtime may print while it dies is not theirs to promise.
+const char kKilledRuns[] =
+    R"sh(mkdir "$1.d" && for i in $(seq 150); do "$0" "$1.d/k.prom" 2>/dev/null &
+p=$!; sleep 0.00$(shuf -i 0-9 -n 1); kill -9 $p 2>/dev/null; wait $p 2>/dev/null; done; "$0" "$1.d/k.prom"
+echo $?; ls -A "$1.d"; cat "$1.d/k.prom"; rm -r "$1.d")sh";
+// A SIGTERM while the new file has its temporary name, held there by strace: the run replaces
+// the file first, leaves no temporary, and ends as SIGTERM ends it.
+const char kStoppedWhileReplacing[] = R"sh(mkdir "$1.d" && cd "$1.d" && echo old >k.prom || exit
+strace -o trace -e trace=linkat -e inject=linkat:delay_exit=1000000 sh -c 'echo $$ >pid
+exec "$0" k.prom' "$0" & until grep -qs linkat trace; do sleep 0.01; done; kill "$(cat pid)"
+wait $! 2>/dev/null; echo $?; rm trace pid; ls -A; cat k.prom; cd / && rm -r "$1.d")sh";
+// Folders and links of another user on the way to OUTPUT: a link of theirs in a folder open to
+// all, a folder of theirs, a link of theirs to a folder of root's alone, and root's link into
+// their folder. Each is refused, and nothing is written anywhere; root's own link is followed.
+const char kOtherUsersPaths[] = R"sh(mkdir "$1.d" && cd "$1.d" && mkdir own && echo old >own/file &&
+mkdir -m 1777 shared && install -d -o nobody theirs && as() { setpriv --reuid=nobody \
+--regid=nogroup --clear-groups "$@"; } && as ln -s ../own/file shared/k.prom && as ln -s \
+"$PWD/own" shared/folder && ln -s theirs/k.prom chain.prom && ln -s own/file own.prom || exit
+for f in shared/k.prom theirs/k.prom shared/folder/k.prom chain.prom own.prom; do "$0" "$f"
+echo $?; done; ls own theirs; sed -n 3p own/file; cd / && rm -r "$1.d")sh";
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     PrometheusPosix, Outcome,
@@ -160,7 +197,24 @@ INSTANTIATE_TEST_SUITE_P(
         {.name = "AbandonedTemporary", .argv = {"/bin/sh", "-c", kAbandoned, "{prometheus}",
           "{file}"}, .out = "0\n.k.prom.tmp-held12\n.k.prom.tmp-short\nk.prom\nk.prom.backup\n"},
         {.name = "KilledRuns", .argv = {"/bin/sh", "-c", kKilledRuns, "{prometheus}", "{file}"},
-          .out = "k.prom\n"}}),
+          .out = "0\nk.prom\n" + down("1")},
+        {.name = "StoppedWhileReplacing", .argv = {"/bin/sh", "-c", kStoppedWhileReplacing,
+          "{prometheus}", "{file}"}, .out = "143\nk.prom\n" + down("1")},
+        {.name = "OtherUsersPaths", .argv = {"/bin/sh", "-c", kOtherUsersPaths, "{prometheus}",
+          "{file}"}, .out = "3\n3\n3\n3\n0\nown:\nfile\n\ntheirs:\nkorvalen_up 0\n",
+          .err = "korvalen-prometheus: cannot write 'shared/k.prom': '{file}.d/shared/k.prom' "
+          "belongs to nobody\nkorvalen-prometheus: cannot write 'theirs/k.prom': '{file}.d/theirs' "
+          "belongs to nobody\nkorvalen-prometheus: cannot write 'shared/folder/k.prom': "
+          "'{file}.d/shared/folder' belongs to nobody\nkorvalen-prometheus: cannot write "
+          "'chain.prom': '{file}.d/theirs' belongs to nobody\n", .otherUsers = true},
+        {.name = "LineFeedInName", .argv = {"{prometheus}", "{file}-none\n/k.prom"}, .status = 3,
+          .err = "korvalen-prometheus: cannot write '{file}-none'$'\\n''/k.prom': No such file "
+          "or directory\n"},
+        {.name = "LongestName", .argv = {"/bin/sh", "-c", "n=${1##*/}; f=$1$(printf %0$((250 - "
+          "${#n}))d 0).prom; \"$0\" \"$f\" && rm \"$f\"", "{prometheus}", "{file}"}},
+        {.name = "StderrClosedByReader", .argv = {"/bin/sh", "-c", "{ sleep 0.2; \"$0\" \"$1.txt\";"
+          " echo $? >\"$1.status\"; } 2>&1 | true; cat \"$1.status\"; rm \"$1.txt\" \"$1.status\"",
+          "{prometheus}", "{file}"}, .out = "0\n"}}),
     testing::PrintToStringParamName());
 // clang-format on
 

@@ -8,19 +8,11 @@
 #include <thread>
 
 #include "outcome.h"
+#include "prometheus_textfile.h"
 #include "support/block_bytes.h"
 
 namespace {
 
-const std::string kUp = R"(# HELP korvalen_up 1 when the Korvalen block was read, else 0.
-# TYPE korvalen_up gauge
-korvalen_up )";
-const std::string kStatus = R"(
-# HELP korvalen_snapshot_status 0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.
-# TYPE korvalen_snapshot_status gauge
-korvalen_snapshot_status )";
-// The file when the block was not read, with korvalen-snapshot's status (1 or 2) for it.
-std::string down(const char* status) { return kUp + "0" + kStatus + status + "\n"; }
 const std::string kRead = kUp + "1" + kStatus + R"(0
 # HELP korvalen_block_version The block's version field.
 # TYPE korvalen_block_version gauge

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "outcome.h"
+#include "prometheus_textfile.h"
 
 namespace {
 
@@ -46,7 +47,8 @@ TEST(PrometheusWindowsTextfile, RemovesOnlyAbandonedTemporaries) {
   std::filesystem::remove_all(folder);
 }
 
-// Runs ended by TerminateProcess at random instants, then one more: nothing but OUTPUT is left.
+// Runs ended by TerminateProcess at random instants, then one more: nothing but OUTPUT is left,
+// whole.
 TEST(PrometheusWindowsTextfile, KilledRunsLeaveNothingBehind) {
   const std::filesystem::path folder = scratchPath("killed");
   std::filesystem::create_directory(folder);
@@ -63,7 +65,10 @@ TEST(PrometheusWindowsTextfile, KilledRunsLeaveNothingBehind) {
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
   }
-  EXPECT_EQ(runProcess({prometheus(), (folder / "k.prom").string()}).status, 0);
+  const ProcessResult last = runProcess({prometheus(), (folder / "k.prom").string()});
+  EXPECT_EQ(last.status, 0) << last.err;
+  EXPECT_EQ(last.err, "");
   EXPECT_EQ(namesIn(folder), std::set<std::string>{"k.prom"});
+  EXPECT_EQ(readFile((folder / "k.prom").string()), down("1"));
   std::filesystem::remove_all(folder);
 }

@@ -6,28 +6,26 @@
 
 # in_namespace RECIPE USER FOLDER WORK: runs RECIPE, with USER for its user alice, as root where
 # /etc/cron.d, /etc/default, /var/lib, /dev/shm and /usr/local/bin are scratch copies (run in a
-# mount namespace of its own) and systemctl changes nothing; then the cron line it wrote, as that
-# line's user, while USER's monitor runs. That must write korvalen_up 1 into the folder that
-# node_exporter reads, for node_exporter's user to read. Prints what is wrong.
+# mount namespace of its own), /var/lib/prometheus owned by node_exporter's user as Debian leaves
+# it; then the cron line it wrote, as that line's user, while USER's monitor runs. That must
+# give korvalen_up 1 in node_exporter's own folder, unchanged, for node_exporter's user to read.
+# Prints what is wrong.
 in_namespace() {
   recipe=$1 user=$2 folder=$3 work=$4
+  collector=$(id -u prometheus 2>/dev/null || id -u nobody)
   cp /etc/default/prometheus-node-exporter "$work/default"
   for scratch in /etc/cron.d /etc/default /var/lib /dev/shm /usr/local/bin; do
     mount -t tmpfs tmpfs "$scratch" || return 1
   done
   cp "$work/default" /etc/default/prometheus-node-exporter
-  install -d /var/lib/prometheus/node-exporter # as Debian's package leaves it
+  install -d -o "$collector" /var/lib/prometheus && install -d /var/lib/prometheus/node-exporter
   cp "$folder/korvalen-prometheus" "$folder/korvalen-sim" /usr/local/bin/
-  mkdir -p "$work/stub" && printf '#!/bin/sh\n' >"$work/stub/systemctl" && chmod 755 "$work/stub/systemctl"
-  sed "s/^user=alice\$/user=$user/" "$recipe" | PATH="$work/stub:$PATH" sh -e || return 1
+  (cd / && sed "s/^user=alice\$/user=$user/" "$recipe" | sh -e) || return 1
+  cmp -s "$work/default" /etc/default/prometheus-node-exporter || echo "node_exporter's settings changed"
   set -f # the line's times are asterisks
   set -- $(cat /etc/cron.d/korvalen)
   runas=$6
   shift 6
-  textfiles=$(. /etc/default/prometheus-node-exporter && printf '%s\n' $ARGS |
-    sed -n 's/^--collector.textfile.directory=//p')
-  [ "$(dirname "$2")" = "${textfiles:-/var/lib/prometheus/node-exporter}" ] ||
-    echo "writes $2, where node_exporter reads ${textfiles:-its default folder}"
   setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
     /usr/local/bin/korvalen-sim --sample -- sleep 60 &
   monitor=$!
@@ -35,9 +33,9 @@ in_namespace() {
   setpriv --reuid="$runas" --regid="$(id -g "$runas")" --init-groups "$@" ||
     echo "the cron line's command failed"
   kill "$monitor" && wait "$monitor"
-  collector=$(id -u prometheus 2>/dev/null || id -u nobody)
   setpriv --reuid="$collector" --regid="$(id -g "$collector")" --clear-groups \
-    grep -qx 'korvalen_up 1' "$2" || echo "node_exporter's user finds no korvalen_up 1 in $2"
+    grep -qx 'korvalen_up 1' /var/lib/prometheus/node-exporter/korvalen.prom ||
+    echo "node_exporter's user finds no korvalen_up 1 in its folder"
 }
 if [ "${1:-}" = --in-namespace ]; then
   shift

@@ -8,7 +8,9 @@
 
 #include "app/snapshot_status.h"
 #include "common/command_line.h"
+#include "common/quoting.h"
 #include "platform/named_block.h"
+#include "platform/standard_streams.h"
 #include "sensor/sensor_block.h"
 #include "sensor/snapshot_report.h"
 #include "textfile.h"
@@ -87,6 +89,8 @@ bool namedForCollectors(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed stderr must not kill a run that has written its file: the status tells.
+  prepareStandardStreams();
   CLI::App app(
       "Reads the Korvalen monitor's block, KVSharedMemory_QDX, once, as\n"
       "korvalen-snapshot does, and replaces OUTPUT whole with its readings in\n"
@@ -116,15 +120,15 @@ int main(int argc, char** argv) {
   const int outcome = readBlock(copy);
   std::string reason;
   if (!replaceFile(output, textfileOf(outcome, SensorBlock{copy}), &reason)) {
-    std::fprintf(stderr, "korvalen-prometheus: cannot write '%s': %s\n", output.c_str(),
+    std::fprintf(stderr, "korvalen-prometheus: cannot write %s: %s\n", shellQuoted(output).c_str(),
                  reason.c_str());
     return kStatusWriteFailed;
   }
   if (!namedForCollectors(output)) {
     std::fprintf(stderr,
-                 "korvalen-prometheus: warning: '%s' is written, but collectors read only files "
+                 "korvalen-prometheus: warning: %s is written, but collectors read only files "
                  "named *.prom\n",
-                 output.c_str());
+                 shellQuoted(output).c_str());
   }
   return 0;
 }

@@ -11,9 +11,11 @@
 // it. `path` may be missing (it is created), a regular file, or a link to a regular file (the
 // file it leads to is replaced and the link kept); anything else (a device, a FIFO, a socket, a
 // folder, a dangling link, a link to any of these) is refused as "not a regular file" and left
-// as it was. Temporaries that killed runs left beside the file are removed first; those of runs
-// still going are left alone. A stop (SIGINT, SIGTERM, SIGHUP, Ctrl-C) that arrives meanwhile
-// takes effect afterwards.
+// as it was. On POSIX, each folder on the way and each link followed must belong to root or to
+// the caller, else nothing is written ("'FOLDER' belongs to USER"). Temporaries that killed runs
+// left beside the file are removed first; those of runs still going are left alone. On POSIX a
+// SIGINT, SIGTERM or SIGHUP that arrives meanwhile takes effect afterwards; on Windows a Ctrl-C
+// meanwhile is ignored (a Ctrl-Break still ends the run).
 // Returns true; or false with `*reason` set to what failed, in the system's words where the
 // system failed, `path` left as it was and no temporary file of this run behind.
 bool replaceFile(const std::string& path, const std::string& text, std::string* reason);

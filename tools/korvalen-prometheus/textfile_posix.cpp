@@ -1,61 +1,202 @@
 // POSIX: rename(2) replaces the file atomically, whoever has the old one open. The new file is
 // made without a name (O_TMPFILE) where the filesystem can, so that a run killed while it writes
 // leaves nothing; it is named `.NAME.tmp-XXXXXX` only once complete, just before the rename. Where
-// O_TMPFILE is not supported, mkstemp names it from the start. Each writer holds an flock on its
-// file from before the file has a name until the run ends, so a temporary that nobody holds
-// locked was left by a killed run, and the next run removes it.
+// O_TMPFILE is not supported, it is created under that name from the start. Each writer holds an
+// flock on its file from before the file has a name until the run ends, so a temporary that
+// nobody holds locked was left by a killed run, and the next run removes it.
+//
+// Run by root, the program writes only where no other user can steer it: OUTPUT is resolved one
+// name at a time from "/", links followed by hand, and each folder passed through and each link
+// followed must belong to root or to the caller (as systemd refuses an "unsafe path transition").
+// Everything after that works on the one folder descriptor the walk ends with, so a folder that
+// is swapped meanwhile changes nothing.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <vector>
 
+#include "common/quoting.h"
 #include "textfile.h"
 
 namespace {
 
 constexpr const char kTemporaryTag[] = ".tmp-";
 constexpr std::size_t kTemporaryRandom = 6;  // as mkstemp's XXXXXX
-constexpr int kNotRegular = -1;              // not an errno: OUTPUT is not a regular file
+constexpr int kMaxLinks = 40;                // as the kernel's own limit for one path
+constexpr const char kNotRegular[] = "not a regular file";
 
-// Writes all of `text` to `fd`. Returns 0, or the error that stopped it.
+// Sets `*reason` to `text` and returns false: how a step of the look fails.
+bool refuse(std::string* reason, std::string text) {
+  *reason = std::move(text);
+  return false;
+}
+
+// Writes all of `text` to `fd`. Returns 0, or the error that stopped it; a write that writes
+// nothing and reports no error is taken for a full disk, as gnulib's full_write takes it.
 int writeAll(int fd, const std::string& text) {
   for (std::size_t done = 0; done < text.size();) {
     const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
     if (wrote < 0 && errno != EINTR) return errno;
+    if (wrote == 0) return ENOSPC;
     if (wrote > 0) done += static_cast<std::size_t>(wrote);
   }
   return 0;
 }
 
-// The file that replacing `path` writes: `path` itself when it is missing or a regular file, the
-// file a link leads to when that is a regular file. Returns 0 with `*file` set, kNotRegular when
-// `path` names anything else, or the error that stopped the look.
-int fileToReplace(const std::string& path, std::string* file) {
-  struct stat followed, own;
-  if (stat(path.c_str(), &followed) != 0) {
-    if (errno != ENOENT) return errno;
-    if (lstat(path.c_str(), &own) == 0) return kNotRegular;  // a dangling link
-    *file = path;
-    return 0;
+// The name of user `uid` in /etc/passwd, or "user UID". Read by hand: a static program has no
+// name service to ask.
+std::string userName(uid_t uid) {
+  std::ifstream passwd("/etc/passwd");
+  const std::string id = std::to_string(uid);
+  for (std::string line; std::getline(passwd, line);) {
+    const std::size_t first = line.find(':');
+    const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+    if (second != std::string::npos && line.compare(second + 1, id.size() + 1, id + ":") == 0)
+      return line.substr(0, first);
   }
-  if (!S_ISREG(followed.st_mode)) return kNotRegular;
-  if (lstat(path.c_str(), &own) != 0) return errno;
-  if (!S_ISLNK(own.st_mode)) {
-    *file = path;
-    return 0;
+  return "user " + id;
+}
+
+// The names of `path` in order, without empty ones: "a//b/" gives a, b and ".", so that a
+// trailing slash still asks for a folder.
+std::vector<std::string> namesOf(const std::string& path) {
+  std::vector<std::string> names;
+  for (std::size_t from = 0; from <= path.size();) {
+    const std::size_t slash = std::min(path.find('/', from), path.size());
+    if (slash > from) names.push_back(path.substr(from, slash - from));
+    from = slash + 1;
   }
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) return errno;
-  *file = resolved;
-  return 0;
+  if (!path.empty() && path.back() == '/') names.push_back(".");
+  return names;
+}
+
+// Where OUTPUT's file is: the folder that holds it, open for reading, and its name there.
+struct Destination {
+  int folder = -1;
+  std::string name;
+};
+
+// The folders that a walk has passed through, from "/" down, open with O_PATH.
+class Walk {
+ public:
+  ~Walk() {
+    for (const int fd : folders_) close(fd);
+  }
+  int current() const { return folders_.back(); }
+  std::string pathOf(const std::string& name) const {
+    return (path_.size() > 1 ? path_ + "/" : path_) + name;
+  }
+  void enter(int fd, const std::string& name) {
+    path_ = folders_.empty() ? name : pathOf(name);
+    folders_.push_back(fd);
+  }
+  void up() {
+    if (folders_.size() < 2) return;  // "/.." is "/"
+    close(folders_.back());
+    folders_.pop_back();
+    path_.erase(std::max<std::size_t>(path_.rfind('/'), 1));
+  }
+  void toRoot() {
+    while (folders_.size() > 1) up();
+  }
+
+ private:
+  std::vector<int> folders_;
+  std::string path_;
+};
+
+// Whether a folder or link of `status` may lead the caller on: root's or the caller's own.
+bool trusted(const struct stat& status) { return status.st_uid == 0 || status.st_uid == geteuid(); }
+
+// Finds where replacing `path` writes: `path` itself when it is missing or a regular file, the
+// file a link leads to when that is a regular file. Returns true with `*destination` set; or
+// false with `*reason` set, when `path` names anything else (a device, a FIFO, a socket, a
+// folder, a dangling link), when a folder on the way or a link followed belongs to another user
+// than root or the caller, or when a step fails.
+bool findDestination(const std::string& path, Destination* destination, std::string* reason) {
+  std::string full = path;
+  if (path.empty()) return refuse(reason, std::strerror(ENOENT));
+  if (path[0] != '/') {
+    char working[PATH_MAX];
+    if (getcwd(working, sizeof working) == nullptr) return refuse(reason, std::strerror(errno));
+    full = std::string(working) + "/" + path;
+  }
+  std::vector<std::string> pending = namesOf(full);
+  std::reverse(pending.begin(), pending.end());  // the next name last
+
+  Walk walk;
+  const int root = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) return refuse(reason, std::strerror(errno));
+  walk.enter(root, "/");
+  int links = 0;
+  bool lastFromLink = false;  // the final name was a link's
+  while (!pending.empty()) {
+    const std::string name = pending.back();
+    pending.pop_back();
+    if (name == ".") continue;
+    if (name == "..") {
+      walk.up();
+      continue;
+    }
+    const bool last = pending.empty();
+    const int fd = openat(walk.current(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+      const int error = errno;
+      if (fd >= 0) close(fd);
+      if (error != ENOENT || !last) return refuse(reason, std::strerror(error));
+      if (lastFromLink) return refuse(reason, kNotRegular);  // a dangling link
+      destination->name = name;
+      break;
+    }
+    if (last && !S_ISLNK(status.st_mode)) {
+      close(fd);
+      if (!S_ISREG(status.st_mode)) return refuse(reason, kNotRegular);
+      destination->name = name;
+      break;
+    }
+    // Passed through or followed: it must be root's or the caller's.
+    if (!trusted(status)) {
+      close(fd);
+      return refuse(reason,
+                    shellQuoted(walk.pathOf(name)) + " belongs to " + userName(status.st_uid));
+    }
+    if (S_ISLNK(status.st_mode)) {
+      char target[PATH_MAX];
+      const ssize_t length = readlinkat(fd, "", target, sizeof target);
+      const int error = errno;
+      close(fd);
+      if (length < 0) return refuse(reason, std::strerror(error));
+      if (++links > kMaxLinks || static_cast<std::size_t>(length) == sizeof target)
+        return refuse(reason, std::strerror(links > kMaxLinks ? ELOOP : ENAMETOOLONG));
+      const std::string text(target, static_cast<std::size_t>(length));
+      if (text.empty()) return refuse(reason, std::strerror(ENOENT));
+      if (text[0] == '/') walk.toRoot();
+      std::vector<std::string> names = namesOf(text);
+      pending.insert(pending.end(), names.rbegin(), names.rend());
+      lastFromLink = lastFromLink || last;
+      continue;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+      close(fd);
+      return refuse(reason, std::strerror(ENOTDIR));
+    }
+    walk.enter(fd, name);
+  }
+  if (destination->name.empty()) return refuse(reason, kNotRegular);  // it named a folder
+  destination->folder = openat(walk.current(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (destination->folder < 0) return refuse(reason, std::strerror(errno));
+  return true;
 }
 
 // Removes from the folder open as `folder` the temporaries named `prefix` and six characters
@@ -96,6 +237,15 @@ std::string randomCharacters() {
   return text;
 }
 
+// What the temporaries of `name` in `folder` begin with: `.NAME.tmp-`, NAME cut so that the
+// whole name, six characters more, stays within the folder's limit on a name.
+std::string temporaryPrefix(int folder, const std::string& name) {
+  const long limit = fpathconf(folder, _PC_NAME_MAX);
+  const std::size_t room = (limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX) -
+                           (1 + sizeof kTemporaryTag - 1 + kTemporaryRandom);
+  return "." + name.substr(0, room) + kTemporaryTag;
+}
+
 // Gives the nameless file `fd` a new name `prefix` and six characters in `folder`. Returns 0
 // with `*name` set, or the error.
 int nameTemporary(int folder, int fd, const std::string& prefix, std::string* name) {
@@ -114,8 +264,7 @@ int nameTemporary(int folder, int fd, const std::string& prefix, std::string* na
 
 // Makes the new file in `folder`, locked: nameless when the filesystem can, else named `prefix`
 // and six characters (`*name`). Returns the descriptor, or -1 with errno set.
-int makeTemporary(int folder, const std::string& folderPath, const std::string& prefix,
-                  std::string* name) {
+int makeTemporary(int folder, const std::string& prefix, std::string* name) {
   name->clear();
   int fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (fd >= 0) {
@@ -124,45 +273,37 @@ int makeTemporary(int folder, const std::string& folderPath, const std::string& 
   }
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return -1;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string pattern = folderPath + "/" + prefix + "XXXXXX";
-    fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) return -1;
+    *name = prefix + randomCharacters();
+    fd = openat(folder, name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) break;
     // Another run may have taken it for abandoned before the lock: then it has lost its name.
     struct stat made;
-    if (flock(fd, LOCK_EX) == 0 && fstat(fd, &made) == 0 && made.st_nlink > 0) {
-      *name = pattern.substr(folderPath.size() + 1);
-      return fd;
-    }
+    if (flock(fd, LOCK_EX) == 0 && fstat(fd, &made) == 0 && made.st_nlink > 0) return fd;
     close(fd);
   }
-  errno = EEXIST;
+  name->clear();
+  if (fd >= 0 || errno == EEXIST) errno = EEXIST;
   return -1;
 }
 
-// Writes `text` to a new file in the folder of `file` and renames it over `file`. Returns 0, or
-// the error.
-int writeBeside(const std::string& file, const std::string& text) {
-  const std::size_t slash = file.rfind('/');
-  const std::string folderPath = slash == std::string::npos ? "."
-                                 : slash == 0               ? "/"
-                                                            : file.substr(0, slash);
-  const std::string prefix =
-      "." + (slash == std::string::npos ? file : file.substr(slash + 1)) + kTemporaryTag;
-  const int folder = open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return errno;
+// Writes `text` to a new file in `destination`'s folder and renames it over the file there.
+// Returns 0, or the error.
+int writeBeside(const Destination& destination, const std::string& text) {
+  const int folder = destination.folder;
+  const std::string prefix = temporaryPrefix(folder, destination.name);
   removeAbandoned(folder, prefix);
 
   std::string name;
-  const int fd = makeTemporary(folder, folderPath, prefix, &name);
+  const int fd = makeTemporary(folder, prefix, &name);
   int error = fd < 0 ? errno : writeAll(fd, text);
   // The collector runs as a user of its own; the file was made its owner's alone.
   if (error == 0 && (fchmod(fd, 0644) != 0 || fsync(fd) != 0)) error = errno;
   if (error == 0 && name.empty()) error = nameTemporary(folder, fd, prefix, &name);
-  if (error == 0 && renameat(folder, name.c_str(), folder, file.substr(slash + 1).c_str()) != 0)
+  if (error == 0 && renameat(folder, name.c_str(), folder, destination.name.c_str()) != 0)
     error = errno;
   if (error != 0 && !name.empty()) unlinkat(folder, name.c_str(), 0);
   if (fd >= 0) close(fd);
-  close(folder);
   return error;
 }
 
@@ -174,11 +315,15 @@ bool replaceFile(const std::string& path, const std::string& text, std::string* 
   for (int stop : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, stop);
   sigprocmask(SIG_BLOCK, &stops, &previous);
 
-  std::string file;
-  int error = fileToReplace(path, &file);
-  if (error == 0) error = writeBeside(file, text);
+  Destination destination;
+  bool replaced = findDestination(path, &destination, reason);
+  if (replaced) {
+    const int error = writeBeside(destination, text);
+    if (error != 0) *reason = std::strerror(error);
+    replaced = error == 0;
+  }
+  if (destination.folder >= 0) close(destination.folder);
 
   sigprocmask(SIG_SETMASK, &previous, nullptr);
-  if (error != 0) *reason = error == kNotRegular ? "not a regular file" : std::strerror(error);
-  return error == 0;
+  return replaced;
 }

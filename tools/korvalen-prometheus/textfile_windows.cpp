@@ -139,7 +139,7 @@ DWORD writeBeside(const std::string& file, const std::string& text) {
 }  // namespace
 
 bool replaceFile(const std::string& path, const std::string& text, std::string* reason) {
-  // Ctrl-C waits until the file is in place or gone.
+  // A Ctrl-C meanwhile is ignored, not kept for later: the file is in place or gone first.
   SetConsoleCtrlHandler(nullptr, TRUE);
   std::string file;
   DWORD error = fileToReplace(path, &file);
