@@ -4,6 +4,7 @@
 #define KORVALEN_COMMON_COMMAND_LINE_H
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -75,16 +76,20 @@ inline int printRequested(CLI::App& app, const CLI::ParseError& request) {
   return kHelpUnwritten;
 }
 
-// The usage error that `mismatch` stands for, in our words: an option that lacks its value, one
-// given more often than it may be, or a list with too many values at once.
-inline std::string mismatchMessage(const CLI::App& app, const CLI::ArgumentMismatch& mismatch) {
-  const std::string what = mismatch.what();
-  const std::string name = what.substr(0, what.find(':'));
-  const CLI::Option* option = app.get_option_no_throw(name);
-  if (option == nullptr) return what;
-  if (option->count() == 0) return name + ": no value follows";
-  return name +
-         (option->get_items_expected_max() > 1 ? ": too many values" : ": given more than once");
+// The usage error that a CLI::ArgumentMismatch stands for, in our words, told from what was
+// parsed rather than from CLI11's message: the last of `words` an option that lacks its value,
+// or an option given more often than it may be, or a list given more values than it takes.
+inline std::string mismatchMessage(const CLI::App& app, const std::vector<std::string>& words) {
+  const CLI::Option* last = words.empty() ? nullptr : app.get_option_no_throw(words.back());
+  if (last != nullptr && last->get_items_expected_min() > 0)
+    return last->get_name() + ": no value follows";
+  for (const CLI::Option* option : app.get_options()) {
+    const std::size_t most =
+        static_cast<std::size_t>(std::max(option->get_items_expected_max(), 1));
+    if (option->results().size() > most)
+      return option->get_name() + (most > 1 ? ": too many values" : ": given more than once");
+  }
+  return "the options do not fit together";
 }
 
 // Parses the first `argc` words of `argv` with `app`. Returns the exit status to end with once
@@ -92,6 +97,7 @@ inline std::string mismatchMessage(const CLI::App& app, const CLI::ArgumentMisma
 // the error about an argument that no option takes.
 inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
                                            const char* strayHint) {
+  const std::vector<std::string> words(argv + 1, argv + argc);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ExtrasError&) {
@@ -99,11 +105,12 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
     return usageError(
         app, extra + (extra.rfind('-', 0) == 0 ? ": no such option"
                                                : ": unexpected argument" + std::string(strayHint)));
-  } catch (const CLI::ArgumentMismatch& mismatch) {
-    return usageError(app, mismatchMessage(app, mismatch));
+  } catch (const CLI::ArgumentMismatch&) {
+    return usageError(app, mismatchMessage(app, words));
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return printRequested(app, error);  // --help, --version
-    return usageError(app, error.what());
+    // No option here is required, converted or validated by CLI11, so nothing else is expected.
+    return usageError(app, "the command line cannot be read");
   }
   return std::nullopt;
 }
