@@ -57,7 +57,8 @@ std::map<std::string, double> expectedSamples(const ScrapeCase& row) {
   samples["korvalen_block_version"] = row.block.version;
   samples["korvalen_block_flags"] = row.block.flags;
   const char* const metrics[] = {"korvalen_temp_celsius", "korvalen_fan_rpm", "korvalen_in_volts"};
-  for (const ReadingKind kind : kReadingKinds) {
+  for (const ReadingKind kind :
+       {ReadingKind::temperatures, ReadingKind::fans, ReadingKind::voltages}) {
     const ReadingsDescription& readings = row.block.readings(kind);
     for (unsigned i = 0; i < std::min(readings.count, std::uint16_t{32}); ++i) {
       const std::int32_t entry = readings.entries.at(i);

@@ -57,6 +57,39 @@ inline std::int32_t loadLittleEndian32(const volatile std::uint8_t* bytes) {
   return static_cast<std::int32_t>(value);
 }
 
+// The three kinds of reading, in the order that the record holds them and the report writes them.
+enum class ReadingKind { temperatures, fans, voltages };
+
+// Everything that tells one kind of reading from another, in one place: where the record keeps
+// its count and entries, how an entry becomes a value, and the names the value goes by.
+struct ReadingKindInfo {
+  ReadingKind kind;
+  std::size_t countOffset;
+  std::size_t entriesOffset;
+  bool scaled;         // entries are hundredths (written "%.2f" of entry / kReadingScale), or
+                       // whole numbers used as they stand ("%i")
+  const char* label;   // the report's
+  const char* metric;  // korvalen-prometheus's gauge, and its help
+  const char* help;
+};
+
+inline constexpr ReadingKindInfo kReadingKinds[] = {
+    {ReadingKind::temperatures, kTemperatureCountOffset, kTemperaturesOffset, true,
+     "Temperatures:", "korvalen_temp_celsius", "Temperature, degrees Celsius."},
+    {ReadingKind::fans, kFanCountOffset, kFansOffset, false, "Fans:", "korvalen_fan_rpm",
+     "Fan speed, revolutions per minute."},
+    {ReadingKind::voltages, kVoltageCountOffset, kVoltagesOffset, true,
+     "Voltages:", "korvalen_in_volts", "Voltage, volts."}};
+
+static_assert(kReadingKinds[0].kind == ReadingKind::temperatures &&
+              kReadingKinds[1].kind == ReadingKind::fans &&
+              kReadingKinds[2].kind == ReadingKind::voltages);
+
+// The description of `kind`.
+inline constexpr const ReadingKindInfo& readingKind(ReadingKind kind) {
+  return kReadingKinds[static_cast<int>(kind)];
+}
+
 // A view over at least kSensorBlockSize bytes owned by someone else. It copies nothing; every
 // accessor reads shared memory afresh, so call each one exactly when its value is needed.
 struct SensorBlock {
@@ -65,22 +98,15 @@ struct SensorBlock {
   std::uint16_t version() const { return loadLittleEndian16(bytes + kVersionOffset); }
   std::uint16_t flags() const { return loadLittleEndian16(bytes + kFlagsOffset); }
 
-  // Raw counts as the monitor wrote them; they may exceed kMaxReadings.
-  std::uint16_t temperatureCount() const {
-    return loadLittleEndian16(bytes + kTemperatureCountOffset);
+  // The raw count of `kind` as the monitor wrote it; it may exceed kMaxReadings.
+  std::uint16_t count(const ReadingKindInfo& kind) const {
+    return loadLittleEndian16(bytes + kind.countOffset);
   }
-  std::uint16_t fanCount() const { return loadLittleEndian16(bytes + kFanCountOffset); }
-  std::uint16_t voltageCount() const { return loadLittleEndian16(bytes + kVoltageCountOffset); }
 
-  // Entry `index` of an array. The index is reduced modulo kMaxReadings, so no argument can
-  // reach outside the record; callers pass indexes below kMaxReadings.
-  std::int32_t temperature(unsigned index) const { return entry(kTemperaturesOffset, index); }
-  std::int32_t fan(unsigned index) const { return entry(kFansOffset, index); }
-  std::int32_t voltage(unsigned index) const { return entry(kVoltagesOffset, index); }
-
- private:
-  std::int32_t entry(std::size_t arrayOffset, unsigned index) const {
-    return loadLittleEndian32(bytes + arrayOffset + (index % kMaxReadings) * kReadingSize);
+  // Entry `index` of `kind`. The index is reduced modulo kMaxReadings, so no argument can reach
+  // outside the record; callers pass indexes below kMaxReadings.
+  std::int32_t entry(const ReadingKindInfo& kind, unsigned index) const {
+    return loadLittleEndian32(bytes + kind.entriesOffset + (index % kMaxReadings) * kReadingSize);
   }
 };
 

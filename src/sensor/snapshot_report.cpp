@@ -7,19 +7,22 @@ namespace {
 constexpr char kScaledConversion[] = " %.2f";
 constexpr char kWholeConversion[] = " %i";
 
-using EntryReader = std::int32_t (SensorBlock::*)(unsigned) const;
-
 double scaled(std::int32_t entry) { return static_cast<double>(entry) / kReadingScale; }
 
-// Writes `label` and the first min(count, kMaxReadings) entries divided by kReadingScale, or
+// Writes the line of `kind`: its label and the first min(count, kMaxReadings) entries, or
 // nothing when the count is zero.
-void writeScaledLine(std::FILE* out, const char* label, std::uint16_t count,
-                     const SensorBlock& block, EntryReader entry) {
+void writeReadingLine(std::FILE* out, const SensorBlock& block, const ReadingKindInfo& kind) {
+  const std::uint16_t count = block.count(kind);
   if (count == 0) return;
-  std::fputs(label, out);
+  std::fputc('\n', out);
+  std::fputs(kind.label, out);
   const unsigned used = usableReadings(count);
   for (unsigned index = 0; index < used; ++index) {
-    std::fprintf(out, kScaledConversion, scaled((block.*entry)(index)));
+    const std::int32_t entry = block.entry(kind, index);
+    if (kind.scaled)
+      std::fprintf(out, kScaledConversion, scaled(entry));
+    else
+      std::fprintf(out, kWholeConversion, static_cast<int>(entry));
   }
 }
 
@@ -28,32 +31,15 @@ void writeScaledLine(std::FILE* out, const char* label, std::uint16_t count,
 void writeSnapshotReport(const SensorBlock& block, std::FILE* out) {
   std::fprintf(out, "Version: %u", static_cast<unsigned>(block.version()));
   std::fprintf(out, "\nFlags: %u", static_cast<unsigned>(block.flags()));
-
-  writeScaledLine(out, "\nTemperatures:", block.temperatureCount(), block,
-                  &SensorBlock::temperature);
-
-  const std::uint16_t fanCount = block.fanCount();
-  if (fanCount != 0) {
-    std::fputs("\nFans:", out);
-    const unsigned used = usableReadings(fanCount);
-    for (unsigned index = 0; index < used; ++index) {
-      std::fprintf(out, kWholeConversion, static_cast<int>(block.fan(index)));
-    }
-  }
-
-  writeScaledLine(out, "\nVoltages:", block.voltageCount(), block, &SensorBlock::voltage);
-
+  for (const ReadingKindInfo& kind : kReadingKinds) writeReadingLine(out, block, kind);
   std::fputc('\n', out);
 }
 
-ReadingText scaledReadingText(std::int32_t entry) {
+ReadingText readingText(const ReadingKindInfo& kind, std::int32_t entry) {
   ReadingText text;
-  std::snprintf(text.text, sizeof text.text, kScaledConversion + 1, scaled(entry));
-  return text;
-}
-
-ReadingText wholeReadingText(std::int32_t entry) {
-  ReadingText text;
-  std::snprintf(text.text, sizeof text.text, kWholeConversion + 1, static_cast<int>(entry));
+  if (kind.scaled)
+    std::snprintf(text.text, sizeof text.text, kScaledConversion + 1, scaled(entry));
+  else
+    std::snprintf(text.text, sizeof text.text, kWholeConversion + 1, static_cast<int>(entry));
   return text;
 }

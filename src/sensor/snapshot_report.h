@@ -21,11 +21,8 @@ struct ReadingText {
   char text[16];
 };
 
-// A temperature or voltage entry, in hundredths: "%.2f" of the entry over kReadingScale, in the
-// POSIX locale ("45.50", "-0.05", "12.00").
-ReadingText scaledReadingText(std::int32_t entry);
-
-// A fan entry, as it stands: "%i" ("-1", "980").
-ReadingText wholeReadingText(std::int32_t entry);
+// The text of an entry of `kind`: for hundredths "%.2f" of the entry over kReadingScale, in the
+// POSIX locale ("45.50", "-0.05", "12.00"); for whole numbers "%i" ("-1", "980").
+ReadingText readingText(const ReadingKindInfo& kind, std::int32_t entry);
 
 #endif  // KORVALEN_SENSOR_SNAPSHOT_REPORT_H

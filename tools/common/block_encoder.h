@@ -10,10 +10,6 @@
 
 #include "sensor/sensor_block.h"
 
-enum class ReadingKind { temperatures, fans, voltages };
-inline constexpr ReadingKind kReadingKinds[] = {ReadingKind::temperatures, ReadingKind::fans,
-                                                ReadingKind::voltages};
-
 struct ReadingsDescription {
   std::uint16_t count = 0;            // as published; may differ from the number of entries
   std::vector<std::int32_t> entries;  // slots from 0, at most kMaxReadings; the rest hold filler
@@ -43,15 +39,13 @@ inline void storeLittleEndian(volatile std::uint8_t* at, std::uint32_t value, st
 
 // Stores the count of `kind` in the record at `record`.
 inline void storeCount(volatile std::uint8_t* record, ReadingKind kind, std::uint16_t count) {
-  const std::size_t offsets[] = {kTemperatureCountOffset, kFanCountOffset, kVoltageCountOffset};
-  storeLittleEndian(record + offsets[static_cast<int>(kind)], count, 2);
+  storeLittleEndian(record + readingKind(kind).countOffset, count, 2);
 }
 
 // Stores entry `slot` (below kMaxReadings) of `kind` in the record at `record`.
 inline void storeEntry(volatile std::uint8_t* record, ReadingKind kind, unsigned slot,
                        std::int32_t value) {
-  const std::size_t offsets[] = {kTemperaturesOffset, kFansOffset, kVoltagesOffset};
-  storeLittleEndian(record + offsets[static_cast<int>(kind)] + (slot % kMaxReadings) * kReadingSize,
+  storeLittleEndian(record + readingKind(kind).entriesOffset + (slot % kMaxReadings) * kReadingSize,
                     static_cast<std::uint32_t>(value), kReadingSize);
 }
 
@@ -60,7 +54,8 @@ inline std::vector<std::uint8_t> encodeBlock(const BlockDescription& block) {
   std::vector<std::uint8_t> bytes(kSensorBlockSize, block.filler);
   storeLittleEndian(bytes.data() + kVersionOffset, block.version, 2);
   storeLittleEndian(bytes.data() + kFlagsOffset, block.flags, 2);
-  for (ReadingKind kind : kReadingKinds) {
+  for (const ReadingKindInfo& info : kReadingKinds) {
+    const ReadingKind kind = info.kind;
     const ReadingsDescription& readings = block.readings(kind);
     storeCount(bytes.data(), kind, readings.count);
     for (unsigned slot = 0; slot < readings.entries.size() && slot < kMaxReadings; ++slot) {

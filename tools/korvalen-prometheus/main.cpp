@@ -6,28 +6,37 @@
 #include <cstdio>
 #include <string>
 
-#include "app/snapshot_status.h"
 #include "common/command_line.h"
 #include "common/quoting.h"
 #include "platform/named_block.h"
 #include "platform/standard_streams.h"
 #include "sensor/sensor_block.h"
 #include "sensor/snapshot_report.h"
+#include "status/snapshot_status.h"
 #include "textfile.h"
 
 namespace {
 
-// Reads the block once into `copy`. Returns the outcome as korvalen-snapshot's status gives it:
-// kStatusReported with `copy` filled, kStatusOpenFailed when the block cannot be opened (missing,
-// refused, another user's), kStatusMapFailed when it cannot be mapped or its memory goes away
-// while it is read.
-int readBlock(std::uint8_t (&copy)[kSensorBlockSize]) {
+// How reading the block went.
+enum class ReadOutcome { read, notOpened, notMapped };
+
+// korvalen-snapshot's status for the same block: what korvalen_snapshot_status reports.
+int snapshotStatusOf(ReadOutcome outcome) {
+  return outcome == ReadOutcome::read        ? kStatusReported
+         : outcome == ReadOutcome::notOpened ? kStatusOpenFailed
+                                             : kStatusMapFailed;
+}
+
+// Reads the block once into `copy`. Returns read with `copy` filled, notOpened when the block
+// cannot be opened (missing, refused, another user's), notMapped when it cannot be mapped or its
+// memory goes away while it is read.
+ReadOutcome readBlock(std::uint8_t (&copy)[kSensorBlockSize]) {
   NamedBlockHandle handle;
-  if (!openNamedBlock(kSensorMappingName, &handle)) return kStatusOpenFailed;
+  if (!openNamedBlock(kSensorMappingName, &handle)) return ReadOutcome::notOpened;
   const volatile std::uint8_t* view = mapNamedBlock(handle, kSensorBlockSize);
   const bool copied = view != nullptr && copyNamedBlock(view, kSensorBlockSize, copy);
   closeNamedBlock(handle);
-  return copied ? kStatusReported : kStatusMapFailed;
+  return copied ? ReadOutcome::read : ReadOutcome::notMapped;
 }
 
 // Appends a gauge's HELP and TYPE lines.
@@ -41,41 +50,33 @@ void appendGauge(std::string& text, const char* name, const char* help, const ch
   text += std::string(name) + " " + value + "\n";
 }
 
-using EntryReader = std::int32_t (SensorBlock::*)(unsigned) const;
-using TextOf = ReadingText (*)(std::int32_t);
-
 // Appends one kind of reading: a series per entry used, labelled by its position, or nothing
 // when the count is zero.
-void appendReadings(std::string& text, const char* name, const char* help, std::uint16_t count,
-                    const SensorBlock& block, EntryReader entry, TextOf textOf) {
+void appendReadings(std::string& text, const SensorBlock& block, const ReadingKindInfo& kind) {
+  const std::uint16_t count = block.count(kind);
   if (count == 0) return;
-  appendGauge(text, name, help);
+  appendGauge(text, kind.metric, kind.help);
   const unsigned used = usableReadings(count);
   for (unsigned index = 0; index < used; ++index) {
-    text += std::string(name) + "{sensor=\"" + std::to_string(index) + "\"} " +
-            textOf((block.*entry)(index)).text + "\n";
+    text += std::string(kind.metric) + "{sensor=\"" + std::to_string(index) + "\"} " +
+            readingText(kind, block.entry(kind, index)).text + "\n";
   }
 }
 
 // The textfile for `outcome`, with the readings of `block` when it was read. Lines end in LF.
-std::string textfileOf(int outcome, const SensorBlock& block) {
+std::string textfileOf(ReadOutcome outcome, const SensorBlock& block) {
+  const bool read = outcome == ReadOutcome::read;
   std::string text;
-  appendGauge(text, "korvalen_up", "1 when the Korvalen block was read, else 0.",
-              outcome == kStatusReported ? "1" : "0");
+  appendGauge(text, "korvalen_up", "1 when the Korvalen block was read, else 0.", read ? "1" : "0");
   appendGauge(text, "korvalen_snapshot_status",
               "0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.",
-              std::to_string(outcome).c_str());
-  if (outcome != kStatusReported) return text;  // a stale reading must never look live
+              std::to_string(snapshotStatusOf(outcome)).c_str());
+  if (!read) return text;  // a stale reading must never look live
   appendGauge(text, "korvalen_block_version", "The block's version field.",
               std::to_string(block.version()).c_str());
   appendGauge(text, "korvalen_block_flags", "The block's flag word.",
               std::to_string(block.flags()).c_str());
-  appendReadings(text, "korvalen_temp_celsius", "Temperature, degrees Celsius.",
-                 block.temperatureCount(), block, &SensorBlock::temperature, scaledReadingText);
-  appendReadings(text, "korvalen_fan_rpm", "Fan speed, revolutions per minute.", block.fanCount(),
-                 block, &SensorBlock::fan, wholeReadingText);
-  appendReadings(text, "korvalen_in_volts", "Voltage, volts.", block.voltageCount(), block,
-                 &SensorBlock::voltage, scaledReadingText);
+  for (const ReadingKindInfo& kind : kReadingKinds) appendReadings(text, block, kind);
   return text;
 }
 
@@ -117,7 +118,7 @@ int main(int argc, char** argv) {
   if (output.empty()) return usageError(app, "OUTPUT: the file name is empty");
 
   std::uint8_t copy[kSensorBlockSize] = {};
-  const int outcome = readBlock(copy);
+  const ReadOutcome outcome = readBlock(copy);
   std::string reason;
   if (!replaceFile(output, textfileOf(outcome, SensorBlock{copy}), &reason)) {
     std::fprintf(stderr, "korvalen-prometheus: cannot write %s: %s\n", shellQuoted(output).c_str(),

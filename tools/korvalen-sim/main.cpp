@@ -61,7 +61,7 @@ std::uint32_t nextRandom(std::uint32_t& state) {
 void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
   std::uint32_t state = 0x9E3779B9u;
   while (!stop.load(std::memory_order_relaxed)) {
-    for (ReadingKind kind : kReadingKinds) {
+    for (const ReadingKindInfo& kind : kReadingKinds) {
       const std::uint32_t pick = nextRandom(state);
       const std::uint32_t counts[] = {0,
                                       1,
@@ -69,10 +69,10 @@ void churn(volatile std::uint8_t* block, const std::atomic<bool>& stop) {
                                       kMaxReadings + 1 + (pick >> 8) % 1000,
                                       65535,
                                       (pick >> 8) % kMaxReadings};
-      storeCount(block, kind, static_cast<std::uint16_t>(counts[pick % 6]));
+      storeCount(block, kind.kind, static_cast<std::uint16_t>(counts[pick % 6]));
       for (unsigned slot = 0; slot < kMaxReadings; ++slot) {
         const std::uint32_t bits = (nextRandom(state) & 0xFFFFFF00u) | slot;
-        storeEntry(block, kind, slot, static_cast<std::int32_t>(bits));
+        storeEntry(block, kind.kind, slot, static_cast<std::int32_t>(bits));
       }
     }
   }

@@ -87,7 +87,6 @@ struct KindOptions {
   const char* valuesName;
   const char* countName;
   const char* valuesHelp;
-  bool scaled;
   std::vector<std::string> lists{};
   std::string count{};
   CLI::Option* valuesOption = nullptr;
@@ -104,12 +103,13 @@ std::vector<std::int32_t> entriesOf(const KindOptions& kind) {
       const std::string_view item = std::string_view(list).substr(from, comma - from);
       if (item.empty()) throw UsageError{kind.valuesName + (": '" + list + "' has an empty value")};
       const std::optional<std::int32_t> entry =
-          kind.scaled ? hundredths(item) : decimalNumber<std::int32_t>(item);
+          readingKind(kind.kind).scaled ? hundredths(item) : decimalNumber<std::int32_t>(item);
       if (!entry) {
         throw UsageError{kind.valuesName + (": '" + std::string(item)) +
-                         (kind.scaled ? "' is not a decimal with at most two places from "
-                                        "-21474836.48 to 21474836.47"
-                                      : "' is not a whole number from -2147483648 to 2147483647")};
+                         (readingKind(kind.kind).scaled
+                              ? "' is not a decimal with at most two places from "
+                                "-21474836.48 to 21474836.47"
+                              : "' is not a whole number from -2147483648 to 2147483647")};
       }
       entries.push_back(*entry);
       if ((from = comma) == list.size()) break;
@@ -133,10 +133,9 @@ struct GivenOptions {
   std::vector<CLI::Option*> described;  // those that describe a block, which --raw replaces
   KindOptions kinds[3] = {
       {ReadingKind::temperatures, "--temperatures", "--temperature-count",
-       "degrees, up to two decimals each", true},
-      {ReadingKind::fans, "--fans", "--fan-count", "fan readings, whole numbers", false},
-      {ReadingKind::voltages, "--voltages", "--voltage-count", "volts, up to two decimals each",
-       true}};
+       "degrees, up to two decimals each"},
+      {ReadingKind::fans, "--fans", "--fan-count", "fan readings, whole numbers"},
+      {ReadingKind::voltages, "--voltages", "--voltage-count", "volts, up to two decimals each"}};
 };
 
 // Declares every option to `app`: those that describe the block keep their text in `given`;
@@ -155,7 +154,7 @@ void declareOptions(CLI::App& app, GivenOptions& given, SimOptions& options) {
   given.described.insert(given.described.end(), {given.versionOption, given.flagsOption});
   for (KindOptions& kind : given.kinds) {
     kind.valuesOption = app.add_option(kind.valuesName, kind.lists, kind.valuesHelp)
-                            ->option_text(kind.scaled ? "DECIMALS" : "N,...")
+                            ->option_text(readingKind(kind.kind).scaled ? "DECIMALS" : "N,...")
                             ->expected(1, static_cast<int>(kMaxReadings));
     kind.countOption =
         app.add_option(kind.countName, kind.count,
