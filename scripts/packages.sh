@@ -1,4 +1,6 @@
 # Sourced by the scripts: installs Debian packages that are missing, through apt-get.
+# shellcheck shell=bash
+# shellcheck disable=SC2034 # the lists are read by the scripts that source this file
 
 # ensure_packages PACKAGE...: installs those of PACKAGE... that are not installed yet. A package
 # of another architecture (wine32:i386) has that architecture added first.
@@ -36,8 +38,9 @@ ensure_packages() {
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev util-linux)
 # The real collector that korvalen-prometheus's files are tested against, and promtool, which
-# checks those files and tests the alert rules; strace, which holds a run at a chosen call.
-TEST_PACKAGES=(prometheus-node-exporter prometheus strace)
+# checks those files and tests the alert rules; strace, which holds a run at a chosen call; and
+# the scripts' own checker, shellcheck.
+TEST_PACKAGES=(prometheus-node-exporter prometheus strace shellcheck)
 # What the shipped files are built with: git gives the commit's time, python3 makes the ZIP
 # independent of its builder.
 RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev g++-mingw-w64-i686-posix binutils git python3)

@@ -80,11 +80,11 @@ guest_wine_prefix() {
 # parse_options ARG...: sets prefix, programs and the command array; fails on an option without
 # its value or on no command at all.
 parse_options() {
-  prefix= programs=
+  prefix='' programs=''
   while [ $# -gt 0 ]; do
     case $1 in
       --wine-prefix | --programs)
-        [ $# -ge 2 ] && [ -n "$2" ] || fail "$1 needs a folder; $usage_line"
+        if [ $# -lt 2 ] || [ -z "$2" ]; then fail "$1 needs a folder; $usage_line"; fi
         if [ "$1" = --wine-prefix ]; then prefix=$(realpath -m "$2"); else programs=$(realpath -m "$2"); fi
         shift 2
         ;;
@@ -102,8 +102,8 @@ parse_options() {
 # emulation); unpacks it into the cache once.
 find_kernel() {
   local kernel offset
-  kernel=$(ls /boot/vmlinuz-*-amd64 2>/dev/null | sort -V | tail -n 1)
-  [ -n "$kernel" ] || fail "no /boot/vmlinuz-*-amd64 (Debian package linux-image-amd64)"
+  kernel=$(printf '%s\n' /boot/vmlinuz-*-amd64 | sort -V | tail -n 1)
+  [ -f "$kernel" ] || fail "no /boot/vmlinuz-*-amd64 (Debian package linux-image-amd64)"
   release=${kernel#/boot/vmlinuz-}
   modules=/lib/modules/$release
   [ -f "$modules/modules.dep" ] || fail "no modules for kernel $release in $modules"
@@ -111,8 +111,10 @@ find_kernel() {
   [ -s "$vmlinux" ] && return
   offset=$(grep -abo $'\xfd7zXZ\x00' "$kernel" | head -n 1 | cut -d: -f1)
   [ -n "$offset" ] || fail "$kernel holds no xz-packed kernel"
-  xz -dc --single-stream < <(tail -c +$((offset + 1)) "$kernel") >"$vmlinux.partial" 2>/dev/null &&
-    mv "$vmlinux.partial" "$vmlinux" || fail "cannot unpack $kernel (xz-utils)"
+  if ! xz -dc --single-stream < <(tail -c +$((offset + 1)) "$kernel") >"$vmlinux.partial" 2>/dev/null; then
+    fail "cannot unpack $kernel (xz-utils)"
+  fi
+  mv "$vmlinux.partial" "$vmlinux"
 }
 
 # add_module NAME: copies module NAME and, first, those it depends on into the initramfs, each

@@ -29,7 +29,7 @@ carried_files() {
 packages=$(for program in "$@"; do carried_files "$program"; done | sort -u |
   xargs realpath | xargs dpkg -S | sed 's/:.*//' | sort -u)
 [ -n "$packages" ] || fail "no package found behind $*"
-named=$(sed -n 's/^Debian packages: //p' "$notices" | tr ', ' '\n\n' | sed '/^$/d')
+named=$(sed -n 's/^Debian packages: //p' "$notices" | tr ', ' '\n' | sed '/^$/d')
 for package in $packages; do
   echo "$named" | grep -qx "$package" || fail "$package is carried but not in $notices"
 done
@@ -51,5 +51,5 @@ awk '
   /^    / && !(fold($0) in have) { print "FAIL: not in " sources ": " fold($0); bad = 1 }
   END { exit bad }' "$notices" || failed=1
 
-[ "$failed" -eq 0 ] && echo "$notices covers $(echo $packages)"
+[ "$failed" -eq 0 ] && echo "$notices covers $(echo "$packages" | tr '\n' ' ')"
 exit "$failed"

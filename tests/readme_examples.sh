@@ -23,6 +23,7 @@ in_namespace() {
   (cd / && sed "s/^user=alice\$/user=$user/" "$recipe" | sh -e) || return 1
   cmp -s "$work/default" /etc/default/prometheus-node-exporter || echo "node_exporter's settings changed"
   set -f # the line's times are asterisks
+  # shellcheck disable=SC2046 # the line's words, as cron splits them
   set -- $(cat /etc/cron.d/korvalen)
   runas=$6
   shift 6
@@ -53,8 +54,10 @@ failed=0
 # The README's blocks fenced as ```sh (the example, then the recipe) and as ```python.
 awk -v dir="$work" '/^```(sh|python)$/ { file = dir "/" substr($0, 4) "." ++n[substr($0, 4)]; next }
   /^```$/ { file = "" } file { print > file }' "$readme"
-[ -f "$work/sh.4" ] && [ ! -f "$work/sh.5" ] && [ -f "$work/python.1" ] && [ ! -f "$work/python.2" ] ||
-  { echo "FAIL: expected four sh blocks and one python block in $readme"; exit 1; }
+if [ ! -f "$work/sh.4" ] || [ -f "$work/sh.5" ] || [ ! -f "$work/python.1" ] || [ -f "$work/python.2" ]; then
+  echo "FAIL: expected four sh blocks and one python block in $readme"
+  exit 1
+fi
 
 # check NAME STATUS OUT ERR COMMAND...: COMMAND must end with STATUS and print OUT and ERR.
 check() {
@@ -78,6 +81,7 @@ check python-sample 0 "3 51.0 [1240, 980, 0]" "" korvalen-sim --sample -- python
 check python-without-block 1 "" "no snapshot (status 1): Korvalen OpenFileMapping Error." \
   python3 "$work/python.1"
 # The recipe runs in a session of its own, which must be empty once it has ended.
+# shellcheck disable=SC2016 # expanded by the session's shell
 check background-recipe 143 "$sample" "" setsid -w sh -c 'echo $$ >"$1.session"; . "$1"' sh "$work/sh.4"
 if pgrep -s "$(cat "$work/sh.4.session")" >/dev/null; then
   echo "FAIL background-recipe: left running: $(pgrep -a -s "$(cat "$work/sh.4.session")")"

@@ -18,7 +18,9 @@ within() {
     sleep 0.1
   done
 }
+# shellcheck disable=SC2317 # called through within
 sim_ended() { ! kill -0 "$sim" 2>/dev/null; }
+# shellcheck disable=SC2317 # called through within
 command_ended() { ! pgrep -f "$sleeper" >/dev/null; }
 fail() { echo "FAIL $stop: $1"; failed=1; }
 
