@@ -124,8 +124,7 @@ TEST_P(NodeExporter, ServesEveryReading) {
 INSTANTIATE_TEST_SUITE_P(
     Blocks, NodeExporter,
     testing::Values(
-        ScrapeCase{"Sample", {.version = 3, .flags = 1, .temperatures = {4, {4550, 3825, 5100, 2975}},
-                   .fans = {3, {1240, 980, 0}}, .voltages = {4, {120, 331, 502, 1210}}}},
+        ScrapeCase{"Sample", kSampleBlock},
         ScrapeCase{"Negative", {.temperatures = {2, {-5, -2000}}, .fans = {1, {-1}},
                    .voltages = {1, {-1210}}}},
         ScrapeCase{"FullAndOverCounts", {.version = 65535, .temperatures = {32, sequence(32, 777)},
@@ -140,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
 const char kUnwritableFolder[] = R"sh(mkdir "$1.d" && echo old >"$1.d/k.prom" && chmod 555 "$1.d" &&
 "$0" "$1.d/k.prom"; s=$?; ls "$1.d"; cat "$1.d/k.prom"; chmod 755 "$1.d"; rm -r "$1.d"; exit $s)sh";
 // A reader that polls the file while it is replaced 200 times finds it whole each time.
-const char kNeverSeenHalfWritten[] = R"sh("$0" "$1" && cp "$1" "$1.w" && : >"$1.go" || exit
+const char kNeverSeenHalfWritten[] = R"sh(cp "$1" "$1.w" && "$0" "$1" && : >"$1.go" || exit
 (n=0; while [ -e "$1.go" ]; do n=$((n+1)); cmp -s "$1" "$1.w" || echo partial; done
 [ $n -gt 20 ] && echo polled) & for i in $(seq 200); do "$0" "$1"; done; rm "$1.go"; wait; rm "$1.w")sh";
 // In a scratch folder $1.d, OUTPUT as what is not a regular file: each refused, and left as it
@@ -186,7 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
           "{prometheus}", "{file}"}, .status = 3, .out = "k.prom\nold\n",
           .err = "korvalen-prometheus: cannot write '{file}.d/k.prom': Permission denied\n"},
         {.name = "NeverSeenHalfWritten", .argv = {"{sim}", "--sample", "--", "/bin/sh", "-c",
-          kNeverSeenHalfWritten, "{prometheus}", "{file}"}, .out = "polled\n"},
+          kNeverSeenHalfWritten, "{prometheus}", "{file}"}, .out = "polled\n",
+          .file = readTextfile(kSampleBlock)},
         {.name = "NotARegularFile", .argv = {"/bin/sh", "-c", kNotRegularFiles, "{prometheus}",
           "{file}"},
           .out = "3 * special file\n3 fifo\n3 directory\n3 symbolic link\n3 symbolic link\n"

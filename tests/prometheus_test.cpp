@@ -51,6 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         {.name = "Read", .argv = {"{sim}", "--block-version", "2", "--flags", "65535",
           "--temperatures", "-0.05", "--fans", "-1", "--", "{prometheus}", "{file}"}, .file = "old",
           .written = kRead},
+        {.name = "Sample", .argv = {"{sim}", "--sample", "--", "{prometheus}", "{file}"},
+          .written = readTextfile(kSampleBlock)},
         {.name = "NoBlock", .argv = kWrite, .file = "old", .written = down("1")},
         {.name = "BlockTooSmall", .argv = {"{sim}", "--raw", "{file}", "--", "{prometheus}",
           "{file}"}, .file = bytesOf({}).substr(0, 401), .written = down("2")},

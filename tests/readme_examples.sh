@@ -72,7 +72,11 @@ check() {
   fi
 }
 
-sample=$(korvalen-sim --sample -- korvalen-snapshot)
+sample="Version: 3
+Flags: 1
+Temperatures: 45.50 38.25 51.00 29.75
+Fans: 1240 980 0
+Voltages: 1.20 3.31 5.02 12.10"
 check shell-sample 0 "first temperature: 45.50
 fans: 1240 980 0" "" korvalen-sim --sample -- sh "$work/sh.1"
 check shell-without-block 1 "" "Korvalen OpenFileMapping Error.

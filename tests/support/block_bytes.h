@@ -10,6 +10,13 @@
 
 #include "common/block_encoder.h"
 
+// korvalen-sim's --sample block, as its help describes it.
+inline const BlockDescription kSampleBlock{.version = 3,
+                                           .flags = 1,
+                                           .temperatures = {4, {4550, 3825, 5100, 2975}},
+                                           .fans = {3, {1240, 980, 0}},
+                                           .voltages = {4, {120, 331, 502, 1210}}};
+
 // The three failure messages, and the report of korvalen-sim's --sample block.
 inline const std::string kOpenError = "Korvalen OpenFileMapping Error.\n";
 inline const std::string kMapError = "Korvalen MapViewOfFile Error.\n";
