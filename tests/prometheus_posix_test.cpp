@@ -42,6 +42,9 @@ std::map<std::string, double> scrape(int port) {
 struct ScrapeCase : TableRow {
   BlockDescription block;
   std::size_t size = kSensorBlockSize;
+  std::string sensors = {};                  // a sensors file, when given
+  std::map<std::string, double> named = {};  // with it: the readings' and limits' samples, as
+                                             // node_exporter serves them (name="" where none)
 };
 
 // What node_exporter must serve for `row`: whether the block was read and korvalen-snapshot's
@@ -56,6 +59,10 @@ std::map<std::string, double> expectedSamples(const ScrapeCase& row) {
   if (!read) return samples;
   samples["korvalen_block_version"] = row.block.version;
   samples["korvalen_block_flags"] = row.block.flags;
+  if (!row.sensors.empty()) {
+    samples.insert(row.named.begin(), row.named.end());
+    return samples;
+  }
   const char* const metrics[] = {"korvalen_temp_celsius", "korvalen_fan_rpm", "korvalen_in_volts"};
   for (const ReadingKind kind :
        {ReadingKind::temperatures, ReadingKind::fans, ReadingKind::voltages}) {
@@ -108,11 +115,14 @@ class NodeExporter : public testing::TestWithParam<ScrapeCase> {
 TEST_P(NodeExporter, ServesEveryReading) {
   ASSERT_TRUE(answered) << "node_exporter did not answer on 127.0.0.1:" << port;
   const ScrapeCase& row = GetParam();
-  const std::string raw = scratchPath("raw");
+  const std::string raw = scratchPath("raw"), sensors = scratchPath("sensors.toml");
   writeFile(raw, bytesOf(row.block).substr(0, row.size));
+  writeFile(sensors, row.sensors);
   std::vector<std::string> argv{sim(), "--raw", raw, "--", prometheus(), folder + "/k.prom"};
+  if (!row.sensors.empty()) argv.insert(argv.end() - 1, {"--sensors", sensors});
   ASSERT_EQ(runProcess({argv.begin() + (row.size == 0 ? 4 : 0), argv.end()}).status, 0);
   std::remove(raw.c_str());
+  std::remove(sensors.c_str());
 
   EXPECT_EQ(scrape(port), expectedSamples(row));
   const ProcessResult check =
@@ -131,7 +141,14 @@ INSTANTIATE_TEST_SUITE_P(
                    .fans = {40, sequence(32, 99991)}, .voltages = {65535, sequence(32, 123457)}}},
         ScrapeCase{"FansEmpty", {.temperatures = {1, {2550}}, .voltages = {1, {500}}}},
         ScrapeCase{"NoBlock", {}, 0},
-        ScrapeCase{"BlockTooSmall", {.version = 9}, kSensorBlockSize - 1}),
+        ScrapeCase{"BlockTooSmall", {.version = 9}, kSensorBlockSize - 1},
+        ScrapeCase{"Named", {.temperatures = {2, {4550, -5}}, .fans = {1, {1200}}}, kSensorBlockSize,
+                   "[temperature.0]\nname = 'CPU \"0\" \\ é'\nmax = 85.5\ncrit = 95\n"
+                   "[fan.0]\nignore = true\n[voltage.3]\nmin = 1", {
+                   {R"(korvalen_temp_celsius{name="CPU \"0\" \\ é",sensor="0"})", 45.5},
+                   {R"(korvalen_temp_celsius{name="",sensor="1"})", -0.05},
+                   {R"(korvalen_temp_max_celsius{name="CPU \"0\" \\ é",sensor="0"})", 85.5},
+                   {R"(korvalen_temp_crit_celsius{name="CPU \"0\" \\ é",sensor="0"})", 95}}}),
     testing::PrintToStringParamName());
 // clang-format on
 

@@ -72,3 +72,16 @@ TEST(PrometheusWindowsTextfile, KilledRunsLeaveNothingBehind) {
   EXPECT_EQ(readFile((folder / "k.prom").string()), down("1"));
   std::filesystem::remove_all(folder);
 }
+
+// A sensors file as Notepad saves it (UTF-8 with a byte-order mark, CR LF), in a folder whose name
+// has spaces, as an operator's task line gives it.
+TEST(PrometheusWindowsSensors, ReadsNotepadsFileInAFolderWithSpaces) {
+  const std::filesystem::path folder = scratchPath("sensors folder");
+  std::filesystem::create_directory(folder);
+  const std::string file = (folder / "my sensors.toml").string();
+  writeFile(file, "\xEF\xBB\xBF[temperature.0]\r\nname = \"CPU Package\"\r\nmax = 85\r\n");
+  const ProcessResult result = runProcess({prometheus(), "--sensors", file, "--check"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, textModeLines("temperature 0 \"CPU Package\" max 85.00\n"));
+  std::filesystem::remove_all(folder);
+}

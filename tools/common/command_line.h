@@ -15,7 +15,7 @@
 #include <vector>
 
 inline constexpr int kUsageStatus = 64;    // EX_USAGE
-inline constexpr int kHelpUnwritten = 74;  // EX_IOERR: --help or --version did not reach stdout
+inline constexpr int kHelpUnwritten = 74;  // EX_IOERR: what was asked for did not reach stdout
 
 // CLI11's help with the usage line first, then the description and the groups of options, one
 // blank line between them. Each option shows its own placeholder, set with option_text, and the
@@ -63,17 +63,23 @@ inline int usageError(const CLI::App& app, const std::string& message) {
   return kUsageStatus;
 }
 
-// Prints the help or the version that `request` asks for, as CLI11 would. Returns 0, or
+// Flushes what `app` wrote to std::cout since `errno` was last cleared. Returns 0, or
 // kHelpUnwritten after one line on stderr when it did not reach standard output (a full disk,
 // a closed pipe), as coreutils' programs fail then.
-inline int printRequested(CLI::App& app, const CLI::ParseError& request) {
-  errno = 0;
-  app.exit(request, std::cout, std::cerr);
+inline int finishStandardOutput(const CLI::App& app) {
   if (std::cout.flush()) return 0;
   const int error = errno;
   std::fprintf(stderr, "%s: cannot write to standard output%s%s\n", app.get_name().c_str(),
                error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
   return kHelpUnwritten;
+}
+
+// Prints the help or the version that `request` asks for, as CLI11 would. Returns 0, or
+// kHelpUnwritten as finishStandardOutput does.
+inline int printRequested(CLI::App& app, const CLI::ParseError& request) {
+  errno = 0;
+  app.exit(request, std::cout, std::cerr);
+  return finishStandardOutput(app);
 }
 
 // The usage error that a CLI::ArgumentMismatch stands for, in our words, told from what was

@@ -4,6 +4,7 @@
 // each reading as the report's text for it.
 #include <cstdint>
 #include <cstdio>
+#include <iostream>
 #include <string>
 
 #include "common/command_line.h"
@@ -12,6 +13,7 @@
 #include "platform/standard_streams.h"
 #include "sensor/sensor_block.h"
 #include "sensor/snapshot_report.h"
+#include "sensors_file.h"
 #include "status/snapshot_status.h"
 #include "textfile.h"
 
@@ -50,21 +52,50 @@ void appendGauge(std::string& text, const char* name, const char* help, const ch
   text += std::string(name) + " " + value + "\n";
 }
 
-// Appends one kind of reading: a series per entry used, labelled by its position, or nothing
-// when the count is zero.
-void appendReadings(std::string& text, const SensorBlock& block, const ReadingKindInfo& kind) {
-  const std::uint16_t count = block.count(kind);
-  if (count == 0) return;
-  appendGauge(text, kind.metric, kind.help);
-  const unsigned used = usableReadings(count);
+// Appends a gauge's HELP and TYPE lines and then `series`, or nothing when there is no series.
+void appendGaugeSeries(std::string& text, const char* name, const char* help,
+                       const std::string& series) {
+  if (series.empty()) return;
+  appendGauge(text, name, help);
+  text += series;
+}
+
+// The labels of a series of position `index`: sensor="N", and the name that `settings` gives.
+std::string labelsOf(unsigned index, const SensorSettings& settings) {
+  std::string labels = "{sensor=\"" + std::to_string(index) + "\"";
+  if (!settings.name.empty()) labels += ",name=\"" + escapedLabelValue(settings.name) + "\"";
+  return labels + "}";
+}
+
+// Appends one kind of reading, a series per entry used that `sensors` does not ignore, labelled
+// by its position and name; then each limit that `sensors` sets for those entries.
+void appendReadings(std::string& text, const SensorBlock& block, const ReadingKindInfo& kind,
+                    const SensorsFile& sensors) {
+  const unsigned used = usableReadings(block.count(kind));
+  std::string series;
   for (unsigned index = 0; index < used; ++index) {
-    text += std::string(kind.metric) + "{sensor=\"" + std::to_string(index) + "\"} " +
-            readingText(kind, block.entry(kind, index)).text + "\n";
+    const SensorSettings& settings = sensors.of(kind.kind, index);
+    if (settings.ignore) continue;
+    series += kind.metric + labelsOf(index, settings) + " " +
+              readingText(kind, block.entry(kind, index)).text + "\n";
+  }
+  appendGaugeSeries(text, kind.metric, kind.help, series);
+  for (const LimitOfKind& limit : limitsOf(kind.kind)) {
+    series.clear();
+    for (unsigned index = 0; index < used; ++index) {
+      const SensorSettings& settings = sensors.of(kind.kind, index);
+      const std::optional<std::int32_t>& value = settings.limit(limit.limit);
+      if (settings.ignore || !value) continue;
+      series +=
+          limit.metric + labelsOf(index, settings) + " " + readingText(kind, *value).text + "\n";
+    }
+    appendGaugeSeries(text, limit.metric, limit.help, series);
   }
 }
 
-// The textfile for `outcome`, with the readings of `block` when it was read. Lines end in LF.
-std::string textfileOf(ReadOutcome outcome, const SensorBlock& block) {
+// The textfile for `outcome`, with the readings of `block` when it was read, named, ignored and
+// bounded as `sensors` says. Lines end in LF.
+std::string textfileOf(ReadOutcome outcome, const SensorBlock& block, const SensorsFile& sensors) {
   const bool read = outcome == ReadOutcome::read;
   std::string text;
   appendGauge(text, "korvalen_up", "1 when the Korvalen block was read, else 0.", read ? "1" : "0");
@@ -76,7 +107,7 @@ std::string textfileOf(ReadOutcome outcome, const SensorBlock& block) {
               std::to_string(block.version()).c_str());
   appendGauge(text, "korvalen_block_flags", "The block's flag word.",
               std::to_string(block.flags()).c_str());
-  for (const ReadingKindInfo& kind : kReadingKinds) appendReadings(text, block, kind);
+  for (const ReadingKindInfo& kind : kReadingKinds) appendReadings(text, block, kind, sensors);
   return text;
 }
 
@@ -98,29 +129,57 @@ int main(int argc, char** argv) {
       "Prometheus' text format, for the textfile collector of node_exporter or\n"
       "windows_exporter. Run it on a timer.",
       "korvalen-prometheus");
-  describeProgram(app, "korvalen-prometheus [OPTIONS] OUTPUT");
-  std::string output;
+  describeProgram(app,
+                  "korvalen-prometheus [OPTIONS] OUTPUT\n"
+                  "       korvalen-prometheus --sensors FILE --check");
+  std::string output, sensorsPath;
+  bool check = false;
   // Not required() to CLI11, which would say so before it says that an option is unknown.
   const CLI::Option* given = app.add_option(
       "OUTPUT", output, "the file to write, named *.prom, in the\ncollector's folder");
+  const CLI::Option* sensorsGiven =
+      app.add_option("--sensors", sensorsPath,
+                     "name, ignore and bound the readings as the TOML\nfile FILE says "
+                     "(sensors.example.toml)")
+          ->option_text("FILE");
+  app.add_flag("--check", check,
+               "check the sensors file alone, print what it says\nof each position, and exit");
   app.footer(
       "Metrics: korvalen_up, korvalen_snapshot_status, and when the block was read\n"
       "korvalen_block_version, korvalen_block_flags, korvalen_temp_celsius,\n"
       "korvalen_fan_rpm and korvalen_in_volts, one series per reading, labelled\n"
-      "sensor=\"0\" and up.\n\n"
+      "sensor=\"0\" and up, and name=\"...\" where the sensors file names it; the\n"
+      "file's limits as korvalen_temp_max_celsius, korvalen_temp_crit_celsius,\n"
+      "korvalen_fan_min_rpm, korvalen_in_min_volts and korvalen_in_max_volts.\n\n"
       "OUTPUT may be missing, a regular file, or a link to one (whose file is\n"
       "replaced); anything else is refused and left as it is.\n\n"
-      "Exit status: 0 OUTPUT written, whether the block was read or not; 3 OUTPUT\n"
-      "not written and left as it was; 64 bad usage; 74 help or version not\n"
-      "written.");
+      "Exit status: 0 OUTPUT written, whether the block was read or not, or the\n"
+      "sensors file checked; 3 OUTPUT not written and left as it was; 64 bad usage;\n"
+      "74 help, version or check not written; 78 sensors file refused, OUTPUT left\n"
+      "as it was.");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
-  if (given->count() == 0) return usageError(app, "OUTPUT is required");
-  if (output.empty()) return usageError(app, "OUTPUT: the file name is empty");
+  if (check && sensorsGiven->count() == 0) return usageError(app, "--check: no --sensors to check");
+  if (check && given->count() != 0) return usageError(app, "--check: takes no OUTPUT");
+  if (!check && given->count() == 0) return usageError(app, "OUTPUT is required");
+  if (!check && output.empty()) return usageError(app, "OUTPUT: the file name is empty");
+
+  // Read before the block and before OUTPUT: a refused file leaves OUTPUT as it was, and the
+  // staleness alert tells the operator.
+  static SensorsFile sensors;
+  std::string problem;
+  if (sensorsGiven->count() != 0 && !readSensorsFile(sensorsPath, &sensors, &problem)) {
+    std::fprintf(stderr, "korvalen-prometheus: %s\n", problem.c_str());
+    return kConfigStatus;
+  }
+  if (check) {
+    std::cout << describeSensors(sensors);
+    return finishStandardOutput(app);
+  }
 
   std::uint8_t copy[kSensorBlockSize] = {};
   const ReadOutcome outcome = readBlock(copy);
   std::string reason;
-  if (!replaceFile(output, textfileOf(outcome, SensorBlock{copy}), &reason)) {
+  if (!replaceFile(output, textfileOf(outcome, SensorBlock{copy}, sensors), &reason)) {
     std::fprintf(stderr, "korvalen-prometheus: cannot write %s: %s\n", shellQuoted(output).c_str(),
                  reason.c_str());
     return kStatusWriteFailed;

@@ -1,0 +1,99 @@
+// korvalen-prometheus with the operator's sensors file: the textfile that a file gives, what
+// --check prints of it, and the files it refuses, each with OUTPUT left as it was. Runs natively
+// and, built for Windows, under Wine.
+#include "outcome.h"
+#include "prometheus_textfile.h"
+
+namespace {
+
+// The sensors file as {file}, read and then replaced by the textfile of the block `sim` publishes.
+std::vector<std::string> written(std::vector<std::string> sim) {
+  sim.insert(sim.begin(), "{sim}");
+  sim.insert(sim.end(), {"--", "{prometheus}", "--sensors", "{file}", "{file}"});
+  return sim;
+}
+
+// The sensors file `toml` refused with `what` at "LINE:COLUMN" (or "" for the file as a whole):
+// status 78, and OUTPUT, the file itself, left as it was.
+OutcomeRow refused(const char* name, const std::string& toml, const std::string& what) {
+  return {.name = name,
+          .argv = {"{prometheus}", "--sensors", "{file}", "{file}"},
+          .status = 78,
+          .err = "korvalen-prometheus: {file}:" + what + "\n",
+          .file = toml,
+          .written = toml};
+}
+
+const std::string kExample = R"([temperature.0]
+name = "CPU \"Package\" \\ 1"
+max = 85
+crit = 95.5
+
+[fan.1]
+name = "Rear fan"
+min = 300
+
+[voltage.0]
+ignore = true
+
+[temperature.5]
+name = "Beyond the count"
+)";
+const std::string kName = R"(name="CPU \"Package\" \\ 1"})";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    PrometheusSensors, Outcome,
+    testing::ValuesIn(std::vector<OutcomeRow>{
+        {.name = "NamedIgnoredBounded", .argv = written({"--temperatures", "45.5,51", "--fans",
+          "1240,980", "--voltages", "12.1"}), .file = kExample, .written = kUp + "1" + kStatus +
+          "0\n" + gaugeHead("korvalen_block_version", "The block's version field.") +
+          "korvalen_block_version 1\n" + gaugeHead("korvalen_block_flags", "The block's flag "
+          "word.") + "korvalen_block_flags 0\n" + gaugeHead("korvalen_temp_celsius", "Temperature,"
+          " degrees Celsius.") + "korvalen_temp_celsius{sensor=\"0\"," + kName + " 45.50\n"
+          "korvalen_temp_celsius{sensor=\"1\"} 51.00\n" + gaugeHead("korvalen_temp_max_celsius",
+          "Temperature above which the sensor runs hot, degrees Celsius (sensors file).") +
+          "korvalen_temp_max_celsius{sensor=\"0\"," + kName + " 85.00\n" + gaugeHead(
+          "korvalen_temp_crit_celsius", "Temperature at which the sensor is critical, degrees "
+          "Celsius (sensors file).") + "korvalen_temp_crit_celsius{sensor=\"0\"," + kName +
+          " 95.50\n" + gaugeHead("korvalen_fan_rpm", "Fan speed, revolutions per minute.") +
+          "korvalen_fan_rpm{sensor=\"0\"} 1240\nkorvalen_fan_rpm{sensor=\"1\",name=\"Rear fan\"} "
+          "980\n" + gaugeHead("korvalen_fan_min_rpm", "Fan speed below which the fan is slow, "
+          "revolutions per minute (sensors file).") + "korvalen_fan_min_rpm{sensor=\"1\",name="
+          "\"Rear fan\"} 300\n"},
+        {.name = "EmptyFileChangesNothing", .argv = written({"--sample"}), .file = " ",
+          .written = readTextfile(kSampleBlock)},
+        {.name = "Check", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},
+          .out = "temperature 0 \"CPU \\\"Package\\\" \\\\ 1\" max 85.00 crit 95.50\n"
+          "temperature 5 \"Beyond the count\"\nfan 1 \"Rear fan\" min 300\nvoltage 0 ignored\n",
+          .file = kExample},
+        {.name = "NotepadUtf8", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},
+          .out = "fan 1 \"Rear fan\"\n", .file = "\xEF\xBB\xBF[fan.1]\r\nname = \"Rear fan\"\r\n"},
+        refused("UnknownTable", "[fans.1]", "1:2: fans: unknown table: the tables are "
+                "temperature, fan and voltage"),
+        refused("UnknownKey", "[fan.1]\nmax = 3", "2:1: fan.1.max: unknown key: a fan takes "
+                "name, ignore and min"),
+        refused("PositionBeyond", "[fan.32]", "1:6: fan.32: not a position: they are 0 to 31"),
+        refused("WrongType", "[fan.1]\nname = 5", "2:8: fan.1.name: not a string"),
+        refused("EmptyName", "[fan.1]\nname = ''", "2:8: fan.1.name: empty"),
+        refused("ControlInName", "[fan.1]\nname = \"a\\tb\"", "2:8: fan.1.name: holds a "
+                "control character"),
+        refused("MinAboveMax", "[voltage.1]\nmin = 12.5\nmax = 11", "1:1: voltage.1: min 12.50 "
+                "is above max 11.00"),
+        refused("MaxAboveCrit", "[temperature.0]\nmax = 95\ncrit = 85", "1:1: temperature.0: max "
+                "95.00 is above crit 85.00"),
+        refused("ThreeDecimals", "[temperature.0]\nmax = 85.125", "2:7: temperature.0.max: "
+                "85.125 has more than two decimals"),
+        refused("FanNotWhole", "[fan.0]\nmin = 300.5", "2:7: fan.0.min: 300.5 is not a whole "
+                "number"),
+        refused("NotToml", "[fan.0\nmin = 3", "1:7: not valid TOML"),
+        refused("NotUtf8", "[fan.1]\nname = \"\xC3\x28\"", "2:9: not UTF-8"),
+        refused("NotepadUnicode", std::string("\xFF\xFE[\0", 4), " not UTF-8 but UTF-16, as "
+                "Notepad's \"Unicode\" saves it: save it as UTF-8"),
+        {.name = "MissingFile", .argv = {"{prometheus}", "--sensors", "{file}-none", "{file}"},
+          .status = 78, .err = "korvalen-prometheus: {file}-none: cannot be read: *\n",
+          .file = "old", .written = "old"}}),
+    testing::PrintToStringParamName());
+// clang-format on
+
+}  // namespace

@@ -1,0 +1,292 @@
+// The sensors file, read with toml++. Every refusal is told in our own words, at the place in the
+// file that it is about: toml++'s own wording never reaches the operator.
+#include "sensors_file.h"
+
+#include <toml++/toml.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "common/quoting.h"
+#include "sensor/snapshot_report.h"
+
+namespace {
+
+constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+
+constexpr LimitOfKind kTemperatureLimits[] = {
+    {Limit::max, "max", "korvalen_temp_max_celsius",
+     "Temperature above which the sensor runs hot, degrees Celsius (sensors file)."},
+    {Limit::crit, "crit", "korvalen_temp_crit_celsius",
+     "Temperature at which the sensor is critical, degrees Celsius (sensors file)."}};
+constexpr LimitOfKind kFanLimits[] = {
+    {Limit::min, "min", "korvalen_fan_min_rpm",
+     "Fan speed below which the fan is slow, revolutions per minute (sensors file)."}};
+constexpr LimitOfKind kVoltageLimits[] = {
+    {Limit::min, "min", "korvalen_in_min_volts", "Lowest good voltage, volts (sensors file)."},
+    {Limit::max, "max", "korvalen_in_max_volts", "Highest good voltage, volts (sensors file)."}};
+
+// The table that holds each kind's positions, in the order of ReadingKind.
+constexpr const char* kTableNames[] = {"temperature", "fan", "voltage"};
+
+// A refusal: where in the file, and what.
+struct Refusal {
+  toml::source_position at;  // line 0: the file as a whole
+  std::string what;
+};
+
+// `path` as a message names it: as it stands, or quoted when it holds what could break the line.
+std::string fileName(const std::string& path) {
+  for (const char c : path) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '\'') return shellQuoted(path);
+  }
+  return path;
+}
+
+// Where the first byte that is not UTF-8 lies in `text`, or line 0 when all of it is UTF-8.
+toml::source_position firstNonUtf8(std::string_view text) {
+  toml::source_position at{1, 1};
+  for (std::size_t i = 0; i < text.size(); ++at.column) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80           ? 1
+                               : (lead >> 5) == 0x6  ? 2
+                               : (lead >> 4) == 0xE  ? 3
+                               : (lead >> 3) == 0x1E ? 4
+                                                     : 0;
+    if (length == 0 || i + length > text.size()) return at;
+    char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next >> 6) != 0x2) return at;
+      point = point << 6 | (next & 0x3F);
+    }
+    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < least[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+      return at;
+    if (lead == '\n') at = {at.line + 1, 0};
+    i += length;
+  }
+  return {};
+}
+
+// Whether `name` holds a control character (C0, DEL or C1).
+bool hasControlCharacter(const std::string& name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte < 0x20 || byte == 0x7f) return true;
+    if (byte == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) < 0xA0)
+      return true;
+  }
+  return false;
+}
+
+// The position that `key` spells, "0" to "31" written plainly, or none.
+std::optional<unsigned> positionOf(std::string_view key) {
+  unsigned position = 0;
+  const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), position);
+  if (error != std::errc() || end != key.data() + key.size() || position >= kMaxReadings ||
+      (key.size() > 1 && key[0] == '0'))
+    return std::nullopt;
+  return position;
+}
+
+// The limit that `node` gives for a reading of `kind`, as the block would hold it (hundredths,
+// or a whole number for fans). Throws a Refusal when it is no number, or one that the reading's
+// text cannot hold exactly, or beyond what a reading can be.
+std::int32_t limitValue(const toml::node& node, const ReadingKindInfo& kind,
+                        const std::string& where) {
+  const double scale = kind.scaled ? kReadingScale : 1;
+  double value = 0;
+  if (const auto* whole = node.as_integer()) {
+    value = static_cast<double>(whole->get()) * scale;
+  } else if (const auto* decimal = node.as_floating_point()) {
+    value = decimal->get() * scale;
+    if (!std::isfinite(value)) throw Refusal{node.source().begin, where + ": not a finite number"};
+    // A decimal such as 85.1 is no exact binary fraction: nearly whole is whole.
+    if (std::fabs(value - std::round(value)) > 1e-6 * std::fmax(1, std::fabs(value))) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%.15g", decimal->get());
+      throw Refusal{node.source().begin,
+                    where + ": " + text +
+                        (kind.scaled ? " has more than two decimals" : " is not a whole number")};
+    }
+  } else {
+    throw Refusal{node.source().begin, where + ": not a number"};
+  }
+  value = std::round(value);
+  if (value < INT32_MIN || value > INT32_MAX)
+    throw Refusal{node.source().begin, where + ": beyond what a reading can be"};
+  return static_cast<std::int32_t>(value);
+}
+
+// The limit of `kind` that `key` names, or none.
+const LimitOfKind* limitNamed(ReadingKind kind, std::string_view key) {
+  for (const LimitOfKind& limit : limitsOf(kind)) {
+    if (key == limit.key) return &limit;
+  }
+  return nullptr;
+}
+
+// What `kind`'s positions may hold, for a message: "name, ignore, max and crit".
+std::string keysOf(ReadingKind kind) {
+  std::string keys = "name, ignore";
+  const std::span<const LimitOfKind> limits = limitsOf(kind);
+  for (std::size_t i = 0; i < limits.size(); ++i)
+    keys += (i + 1 == limits.size() ? " and " : ", ") + std::string(limits[i].key);
+  return keys;
+}
+
+// Reads one position's table into `settings`. Throws a Refusal.
+void readPosition(const toml::table& table, const ReadingKindInfo& kind, const std::string& where,
+                  SensorSettings* settings) {
+  settings->mentioned = true;
+  for (const auto& [key, node] : table) {
+    const std::string name = where + "." + std::string(key.str());
+    if (key.str() == "name") {
+      const auto* text = node.as_string();
+      if (text == nullptr) throw Refusal{node.source().begin, name + ": not a string"};
+      settings->name = text->get();
+      if (settings->name.empty()) throw Refusal{node.source().begin, name + ": empty"};
+      if (hasControlCharacter(settings->name))
+        throw Refusal{node.source().begin, name + ": holds a control character"};
+    } else if (key.str() == "ignore") {
+      const auto* flag = node.as_boolean();
+      if (flag == nullptr) throw Refusal{node.source().begin, name + ": not true or false"};
+      settings->ignore = flag->get();
+    } else if (const LimitOfKind* limit = limitNamed(kind.kind, key.str())) {
+      settings->limits[static_cast<int>(limit->limit)] = limitValue(node, kind, name);
+    } else {
+      throw Refusal{key.source().begin, name + ": unknown key: a " +
+                                            kTableNames[static_cast<int>(kind.kind)] + " takes " +
+                                            keysOf(kind.kind)};
+    }
+  }
+  // In order, min <= max <= crit, where given.
+  const std::optional<std::int32_t>* previous = nullptr;
+  const char* previousKey = "";
+  for (int which = 0; which < kLimitCount; ++which) {
+    const std::optional<std::int32_t>& limit = settings->limits[which];
+    if (!limit) continue;
+    const char* key = which == 0 ? "min" : which == 1 ? "max" : "crit";
+    if (previous != nullptr && **previous > *limit) {
+      throw Refusal{table.source().begin, where + ": " + previousKey + " " +
+                                              readingText(kind, **previous).text + " is above " +
+                                              key + " " + readingText(kind, *limit).text};
+    }
+    previous = &limit;
+    previousKey = key;
+  }
+}
+
+// Reads the document `document` into `file`. Throws a Refusal.
+void readDocument(const toml::table& document, SensorsFile* file) {
+  for (const auto& [key, node] : document) {
+    const ReadingKindInfo* kind = nullptr;
+    for (const ReadingKindInfo& candidate : kReadingKinds) {
+      if (key.str() == kTableNames[static_cast<int>(candidate.kind)]) kind = &candidate;
+    }
+    if (kind == nullptr) {
+      throw Refusal{key.source().begin, std::string(key.str()) +
+                                            ": unknown table: the tables are temperature, fan "
+                                            "and voltage"};
+    }
+    const auto* positions = node.as_table();
+    if (positions == nullptr)
+      throw Refusal{node.source().begin, std::string(key.str()) + ": not a table"};
+    for (const auto& [positionKey, settings] : *positions) {
+      const std::string where = std::string(key.str()) + "." + std::string(positionKey.str());
+      const std::optional<unsigned> position = positionOf(positionKey.str());
+      if (!position)
+        throw Refusal{positionKey.source().begin, where + ": not a position: they are 0 to 31"};
+      const auto* table = settings.as_table();
+      if (table == nullptr) throw Refusal{settings.source().begin, where + ": not a table"};
+      readPosition(*table, *kind, where, &file->positions[static_cast<int>(kind->kind)][*position]);
+    }
+  }
+}
+
+}  // namespace
+
+std::span<const LimitOfKind> limitsOf(ReadingKind kind) {
+  switch (kind) {
+    case ReadingKind::temperatures:
+      return kTemperatureLimits;
+    case ReadingKind::fans:
+      return kFanLimits;
+    case ReadingKind::voltages:
+      break;
+  }
+  return kVoltageLimits;
+}
+
+bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem) {
+  const std::string name = fileName(path);
+  std::ifstream in(path, std::ios::binary);
+  std::string text(kMaxFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!in && !in.eof()) {
+    *problem = name + ": cannot be read: " + std::strerror(errno);
+    return false;
+  }
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > kMaxFileBytes) {
+    *problem = name + ": larger than 1 MiB, which no sensors file needs";
+    return false;
+  }
+  if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0 ||
+      text.find('\0') != std::string::npos) {
+    *problem = name + ": not UTF-8 but UTF-16, as Notepad's \"Unicode\" saves it: save it as UTF-8";
+    return false;
+  }
+  try {
+    if (const toml::source_position bad = firstNonUtf8(text); bad.line != 0)
+      throw Refusal{bad, "not UTF-8"};
+    toml::table document;
+    try {
+      document = toml::parse(text, path);
+    } catch (const toml::parse_error& error) {
+      throw Refusal{error.source().begin, "not valid TOML"};
+    }
+    *file = SensorsFile{};
+    readDocument(document, file);
+  } catch (const Refusal& refusal) {
+    *problem = name;
+    if (refusal.at.line != 0)
+      *problem += ":" + std::to_string(refusal.at.line) + ":" + std::to_string(refusal.at.column);
+    *problem += ": " + refusal.what;
+    return false;
+  }
+  return true;
+}
+
+std::string describeSensors(const SensorsFile& file) {
+  std::string lines;
+  for (const ReadingKindInfo& kind : kReadingKinds) {
+    for (unsigned position = 0; position < kMaxReadings; ++position) {
+      const SensorSettings& settings = file.of(kind.kind, position);
+      if (!settings.mentioned) continue;
+      lines +=
+          std::string(kTableNames[static_cast<int>(kind.kind)]) + " " + std::to_string(position);
+      if (!settings.name.empty()) lines += " \"" + escapedLabelValue(settings.name) + "\"";
+      if (settings.ignore) lines += " ignored";
+      for (const LimitOfKind& limit : limitsOf(kind.kind)) {
+        if (const std::optional<std::int32_t>& value = settings.limit(limit.limit))
+          lines += std::string(" ") + limit.key + " " + readingText(kind, *value).text;
+      }
+      lines += "\n";
+    }
+  }
+  return lines;
+}
+
+std::string escapedLabelValue(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}

@@ -1,0 +1,76 @@
+// The operator's sensors file: a name, ignore, and limits for each position of each kind of
+// reading, in TOML.
+//
+//   [temperature.0]
+//   name = "CPU Package"
+//   max = 85
+//   crit = 95
+//
+// Tables temperature, fan and voltage; their keys are positions, 0 to 31, as in the block. A
+// position may have `name`, `ignore` and its kind's limits: max and crit for a temperature, min
+// for a fan, min and max for a voltage.
+#ifndef KORVALEN_PROMETHEUS_SENSORS_FILE_H
+#define KORVALEN_PROMETHEUS_SENSORS_FILE_H
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "sensor/sensor_block.h"
+
+inline constexpr int kConfigStatus = 78;  // EX_CONFIG: the sensors file is refused
+
+// A limit of a position's readings, in order: min <= max <= crit where given.
+enum class Limit { min, max, crit };
+inline constexpr int kLimitCount = 3;
+
+// What the file says of one position.
+struct SensorSettings {
+  bool mentioned = false;
+  std::string name;  // empty when it has none
+  bool ignore = false;
+  std::optional<std::int32_t> limits[kLimitCount];  // entries as the block holds them
+
+  const std::optional<std::int32_t>& limit(Limit which) const {
+    return limits[static_cast<int>(which)];
+  }
+};
+
+// What the file says of every position of every kind; an empty file says nothing.
+struct SensorsFile {
+  SensorSettings positions[3][kMaxReadings];
+
+  const SensorSettings& of(ReadingKind kind, unsigned position) const {
+    return positions[static_cast<int>(kind)][position];
+  }
+};
+
+// A limit that a kind of reading may have.
+struct LimitOfKind {
+  Limit limit;
+  const char* key;     // in the file, and in --check's lines
+  const char* metric;  // korvalen-prometheus's gauge, and its help
+  const char* help;
+};
+
+// The limits of `kind`, in the order they are written.
+std::span<const LimitOfKind> limitsOf(ReadingKind kind);
+
+// Reads the sensors file at `path`. Returns true with `*file` filled; or false with `*problem`
+// set to one line, "FILE:LINE:COLUMN: what" (FILE alone where no place in it is to blame), when
+// the file cannot be read, is larger than 1 MiB, is not UTF-8 or not TOML, or holds anything but
+// the tables, positions, keys and values above: a name empty or with a control character, a
+// limit that a reading's text cannot hold exactly (85.125; a fan's 300.5), min above max or max
+// above crit.
+bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem);
+
+// One line for each position that `file` mentions, by kind and position:
+// `temperature 0 "CPU Package" max 85.00 crit 95.00`, `voltage 7 ignored`.
+std::string describeSensors(const SensorsFile& file);
+
+// `text` escaped as a label value of Prometheus' text format, and as --check shows a name:
+// a backslash and a double quote each after a backslash.
+std::string escapedLabelValue(const std::string& text);
+
+#endif  // KORVALEN_PROMETHEUS_SENSORS_FILE_H
