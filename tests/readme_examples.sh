@@ -1,27 +1,30 @@
 #!/bin/sh
-# readme_examples.sh README FOLDER: runs the README's shell and Python examples, its recipe for a
-# block in the background, and its two recipes that run korvalen-prometheus from cron, as a user
-# copies them, with the programs in FOLDER on the PATH, and checks what they print, how they end
-# and that nothing is left running.
+# readme_examples.sh README GUIDE FOLDER: runs the README's shell and Python examples and its
+# recipe for a block in the background, and the operators' guide's recipes that run
+# korvalen-prometheus from cron, as a user copies them, with the programs in FOLDER on the PATH,
+# and checks what they print, how they end and that nothing is left running.
 
-# in_namespace RECIPE USER FOLDER WORK: runs RECIPE, with USER for its user alice, as root where
-# /etc/cron.d, /etc/default, /var/lib, /dev/shm and /usr/local/bin are scratch copies (run in a
-# mount namespace of its own), /var/lib/prometheus owned by node_exporter's user as Debian leaves
-# it; then the cron line it wrote, as that line's user, while USER's monitor runs. That must
-# give korvalen_up 1 in node_exporter's own folder, unchanged, for node_exporter's user to read.
+# in_namespace RECIPE USER FOLDER WORK [LINE]: runs RECIPE, with USER for its user alice, as root
+# in a mount namespace of its own where /etc is an overlay and /var/lib, /dev/shm and /usr/local
+# are scratch, /usr/local holding the programs and the example sensors file, and
+# /var/lib/prometheus owned by node_exporter's user as Debian leaves it; then the cron line it
+# wrote, as that line's user, while USER's monitor runs. That must give korvalen_up 1 (and LINE,
+# when given) in node_exporter's own folder, with its settings unchanged, for its user to read.
 # Prints what is wrong.
 in_namespace() {
-  recipe=$1 user=$2 folder=$3 work=$4
+  recipe=$1 user=$2 folder=$3 work=$4 line=${5:-korvalen_up 1}
   collector=$(id -u prometheus 2>/dev/null || id -u nobody)
-  cp /etc/default/prometheus-node-exporter "$work/default"
-  for scratch in /etc/cron.d /etc/default /var/lib /dev/shm /usr/local/bin; do
+  etc=$(mktemp -d "$work/etc.XXXXXX") && mkdir "$etc/upper" "$etc/work" && mount -t overlay \
+    -o "lowerdir=/etc,upperdir=$etc/upper,workdir=$etc/work" overlay /etc || return 1
+  for scratch in /var/lib /dev/shm /usr/local; do
     mount -t tmpfs tmpfs "$scratch" || return 1
   done
-  cp "$work/default" /etc/default/prometheus-node-exporter
   install -d -o "$collector" /var/lib/prometheus && install -d /var/lib/prometheus/node-exporter
+  install -d /usr/local/bin /usr/local/share/korvalen-snapshot
   cp "$folder/korvalen-prometheus" "$folder/korvalen-sim" /usr/local/bin/
-  (cd / && sed "s/^user=alice\$/user=$user/" "$recipe" | sh -e) || return 1
-  cmp -s "$work/default" /etc/default/prometheus-node-exporter || echo "node_exporter's settings changed"
+  cp "$(dirname "$0")/../prometheus/sensors.example.toml" /usr/local/share/korvalen-snapshot/
+  (cd / && sed "s/^user=alice\$/user=$user/" "$recipe" | sh -e) >/dev/null || return 1
+  [ ! -e "$etc/upper/default" ] || echo "node_exporter's settings changed"
   set -f # the line's times are asterisks
   # shellcheck disable=SC2046 # the line's words, as cron splits them
   set -- $(cat /etc/cron.d/korvalen)
@@ -35,8 +38,8 @@ in_namespace() {
     echo "the cron line's command failed"
   kill "$monitor" && wait "$monitor"
   setpriv --reuid="$collector" --regid="$(id -g "$collector")" --clear-groups \
-    grep -qx 'korvalen_up 1' /var/lib/prometheus/node-exporter/korvalen.prom ||
-    echo "node_exporter's user finds no korvalen_up 1 in its folder"
+    grep -qxF "$line" /var/lib/prometheus/node-exporter/korvalen.prom ||
+    echo "node_exporter's user finds no '$line' in its folder"
 }
 if [ "${1:-}" = --in-namespace ]; then
   shift
@@ -44,20 +47,27 @@ if [ "${1:-}" = --in-namespace ]; then
   exit
 fi
 
-readme=$1
-PATH=$2:$PATH
+readme=$1 guide=$2 folder=$3
+PATH=$folder:$PATH
 export PATH
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 
-# The README's blocks fenced as ```sh (the example, then the recipe) and as ```python.
-awk -v dir="$work" '/^```(sh|python)$/ { file = dir "/" substr($0, 4) "." ++n[substr($0, 4)]; next }
-  /^```$/ { file = "" } file { print > file }' "$readme"
-if [ ! -f "$work/sh.4" ] || [ -f "$work/sh.5" ] || [ ! -f "$work/python.1" ] || [ -f "$work/python.2" ]; then
-  echo "FAIL: expected four sh blocks and one python block in $readme"
-  exit 1
-fi
+# blocks DOCUMENT PREFIX: writes DOCUMENT's blocks fenced as ```sh and ```python to
+# $work/PREFIX-sh.N and $work/PREFIX-python.N, in order.
+blocks() {
+  awk -v to="$work/$2" '/^```(sh|python)$/ { file = to "-" substr($0, 4) "." ++n[substr($0, 4)]; next }
+    /^```$/ { file = "" } file { print > file }' "$1"
+}
+blocks "$readme" readme
+blocks "$guide" guide
+for block in readme-sh.2 readme-python.1 guide-sh.3; do
+  [ -f "$work/$block" ] || { echo "FAIL: $block is missing: the documents' blocks have moved"; exit 1; }
+done
+for block in readme-sh.3 readme-python.2 guide-sh.4 guide-python.1; do
+  [ ! -f "$work/$block" ] || { echo "FAIL: $block is new: the documents' blocks have moved"; exit 1; }
+done
 
 # check NAME STATUS OUT ERR COMMAND...: COMMAND must end with STATUS and print OUT and ERR.
 check() {
@@ -78,26 +88,30 @@ Temperatures: 45.50 38.25 51.00 29.75
 Fans: 1240 980 0
 Voltages: 1.20 3.31 5.02 12.10"
 check shell-sample 0 "first temperature: 45.50
-fans: 1240 980 0" "" korvalen-sim --sample -- sh "$work/sh.1"
+fans: 1240 980 0" "" korvalen-sim --sample -- sh "$work/readme-sh.1"
 check shell-without-block 1 "" "Korvalen OpenFileMapping Error.
-Korvalen is not running" sh "$work/sh.1"
-check python-sample 0 "3 51.0 [1240, 980, 0]" "" korvalen-sim --sample -- python3 "$work/python.1"
+Korvalen is not running" sh "$work/readme-sh.1"
+check python-sample 0 "3 51.0 [1240, 980, 0]" "" korvalen-sim --sample -- python3 "$work/readme-python.1"
 check python-without-block 1 "" "no snapshot (status 1): Korvalen OpenFileMapping Error." \
-  python3 "$work/python.1"
+  python3 "$work/readme-python.1"
 # The recipe runs in a session of its own, which must be empty once it has ended.
 # shellcheck disable=SC2016 # expanded by the session's shell
-check background-recipe 143 "$sample" "" setsid -w sh -c 'echo $$ >"$1.session"; . "$1"' sh "$work/sh.4"
-if pgrep -s "$(cat "$work/sh.4.session")" >/dev/null; then
-  echo "FAIL background-recipe: left running: $(pgrep -a -s "$(cat "$work/sh.4.session")")"
-  pkill -9 -s "$(cat "$work/sh.4.session")"
+check background-recipe 143 "$sample" "" setsid -w sh -c 'echo $$ >"$1.session"; . "$1"' sh "$work/readme-sh.2"
+if pgrep -s "$(cat "$work/readme-sh.2.session")" >/dev/null; then
+  echo "FAIL background-recipe: left running: $(pgrep -a -s "$(cat "$work/readme-sh.2.session")")"
+  pkill -9 -s "$(cat "$work/readme-sh.2.session")"
   failed=1
 fi
-# The cron recipes: a monitor run as root, and one run by a user (here nobody, for alice).
+# The cron recipes: a monitor run as root, one run by a user (here nobody, for alice), and the
+# first with the example sensors file.
 if [ "$(id -u)" -eq 0 ]; then
-  check cron-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/sh.2" root "$2" "$work"
-  check cron-as-user 0 "" "" unshare -m sh "$0" --in-namespace "$work/sh.3" nobody "$2" "$work"
+  cat "$work/guide-sh.1" "$work/guide-sh.3" >"$work/guide-sensors"
+  check cron-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.1" root "$folder" "$work"
+  check cron-as-user 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.2" nobody "$folder" "$work"
+  check cron-with-sensors 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sensors" root \
+    "$folder" "$work" 'korvalen_temp_celsius{sensor="0",name="CPU Package"} 45.50'
 else
   echo "the cron recipes need root for a mount namespace: not run"
 fi
-[ "$failed" -eq 0 ] && echo "the README's examples and recipes do what it says"
+[ "$failed" -eq 0 ] && echo "the README's examples and the guide's recipes do what they say"
 exit "$failed"
