@@ -6,8 +6,11 @@
 #   3. write calls that carry the report to a file and to a pipe, and to a full device (status 3);
 #   4. under Wine, each Windows exe against a no-op exe from the same toolchain, and the WriteFile
 #      calls that carry its report: the x86_64 build under wine64 and the shipped i686 build under
-#      32-bit Wine.
-# Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write.
+#      32-bit Wine;
+#   5. korvalen-prometheus with a sensors file that names and bounds all 96 positions, against
+#      the same run without one: time (hyperfine) and instructions (callgrind).
+# Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write; a sensors
+# file of 96 positions at most 1.2 times a run without one.
 # Usage: bench/bench.sh [ROUNDS [RUNS]]   (default 7 rounds of 500 runs per native command)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,7 +26,7 @@ rm -f "$work/rounds.txt"
 
 echo "== building"
 cmake --preset native >/dev/null
-cmake --build --preset native --target korvalen-snapshot korvalen-sim >/dev/null
+cmake --build --preset native --target korvalen-snapshot korvalen-sim korvalen-prometheus >/dev/null
 cmake -S . -B "$work/dynamic" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALEN_STATIC=OFF \
   -DKORVALEN_TESTS=OFF >/dev/null
 cmake --build "$work/dynamic" --target korvalen-snapshot >/dev/null
@@ -155,3 +158,40 @@ else
   echo "not measured: this kernel runs no 32-bit code, so 32-bit Wine runs only in the QEMU guest" \
     "(scripts/run-in-guest.sh), under full emulation, where a time ratio would mean nothing"
 fi
+
+echo
+echo "== 5. korvalen-prometheus with a sensors file of 96 positions, against none"
+# Every position named and bounded, the limits varied as a real machine's are.
+sensors=$work/sensors.toml
+for i in $(seq 0 31); do
+  printf '[temperature.%s]\nname = "Temperature %s"\nmax = %s\ncrit = %s.5\n' "$i" "$i" $((70 + i)) $((90 + i))
+  printf '[fan.%s]\nname = "Fan %s"\nmin = %s\n' "$i" "$i" $((300 + 10 * i))
+  printf '[voltage.%s]\nname = "Voltage %s"\nmin = %s.25\nmax = %s.75\n' "$i" "$i" "$i" "$i"
+done >"$sensors"
+prometheus=build/native/korvalen-prometheus
+plain="$prometheus $work/plain.prom"
+named="$prometheus --sensors $sensors $work/named.prom"
+rm -f "$work/sensors-rounds.txt"
+for round in $(seq "$rounds"); do
+  if [ $((round % 2)) -eq 1 ]; then order=("$plain" "$named"); else order=("$named" "$plain"); fi
+  sim hyperfine -N --warmup 20 --runs "$runs" --style none --export-csv "$work/sensors.csv" \
+    "${order[@]}" >/dev/null 2>>"$work/native.warnings"
+  awk -F, -v named="$named" 'NR > 1 { if ($1 == named) n = $4; else p = $4 }
+    END { printf "%.9f %.9f\n", p, n }' "$work/sensors.csv" >>"$work/sensors-rounds.txt"
+done
+read -r plain_us named_us sensors_ratio low high <<<"$(awk '
+  { p[NR] = $1; r[NR] = $2 / $1; n[NR] = $2 }
+  function median(v, count,   i, j, t) {
+    for (i = 1; i <= count; i++) for (j = i + 1; j <= count; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
+    return count % 2 ? v[(count + 1) / 2] : (v[count / 2] + v[count / 2 + 1]) / 2
+  }
+  END {
+    lo = 1e9; hi = 0
+    for (i = 1; i <= NR; i++) { if (r[i] < lo) lo = r[i]; if (r[i] > hi) hi = r[i] }
+    printf "%.0f %.0f %.3f %.3f %.3f\n", median(p, NR) * 1e6, median(n, NR) * 1e6, median(r, NR), lo, hi
+  }' "$work/sensors-rounds.txt")"
+echo "without: median $plain_us us; with: median $named_us us; ratio $sensors_ratio" \
+  "(rounds $low to $high) ($(verdict "$sensors_ratio" 1.2) <= 1.2)"
+plain_instructions=$(sim sh -c "$(declare -f instructions); instructions $plain")
+named_instructions=$(sim sh -c "$(declare -f instructions); instructions $named")
+echo "instructions (callgrind): without $plain_instructions; with $named_instructions"

@@ -15,4 +15,8 @@ file(CREATE_LINK ${tomlplusplus_headers}/toml++ ${tomlplusplus_include}/toml++ S
 
 add_library(korvalen_tomlplusplus INTERFACE)
 target_include_directories(korvalen_tomlplusplus SYSTEM INTERFACE ${tomlplusplus_include})
-target_compile_definitions(korvalen_tomlplusplus INTERFACE TOML_HEADER_ONLY=1)
+# toml++ 3.3 takes GCC and Clang to lack std::from_chars for floating point, which libstdc++ has
+# had since GCC 11, and reads each decimal through a std::istringstream instead: a locale set up
+# per number, the most of what a sensors file costs to read.
+target_compile_definitions(korvalen_tomlplusplus INTERFACE TOML_HEADER_ONLY=1 TOML_FLOAT_CHARCONV=1
+                                                     TOML_ENABLE_FORMATTERS=0)

@@ -63,8 +63,14 @@ void appendGaugeSeries(std::string& text, const char* name, const char* help,
 // The labels of a series of position `index`: sensor="N", and the name that `settings` gives.
 std::string labelsOf(unsigned index, const SensorSettings& settings) {
   std::string labels = "{sensor=\"" + std::to_string(index) + "\"";
-  if (!settings.name.empty()) labels += ",name=\"" + escapedLabelValue(settings.name) + "\"";
-  return labels + "}";
+  if (!settings.name.empty()) labels.append(",name=\"").append(escapedLabelValue(settings.name));
+  return labels.append(settings.name.empty() ? "}" : "\"}");
+}
+
+// Appends a series of `metric` with `labels` and the value whose text is `value`.
+void appendSeries(std::string& series, const char* metric, const std::string& labels,
+                  const char* value) {
+  series.append(metric).append(labels).append(" ").append(value).append("\n");
 }
 
 // Appends one kind of reading, a series per entry used that `sensors` does not ignore, labelled
@@ -72,12 +78,14 @@ std::string labelsOf(unsigned index, const SensorSettings& settings) {
 void appendReadings(std::string& text, const SensorBlock& block, const ReadingKindInfo& kind,
                     const SensorsFile& sensors) {
   const unsigned used = usableReadings(block.count(kind));
+  std::string labels[kMaxReadings];
   std::string series;
   for (unsigned index = 0; index < used; ++index) {
     const SensorSettings& settings = sensors.of(kind.kind, index);
     if (settings.ignore) continue;
-    series += kind.metric + labelsOf(index, settings) + " " +
-              readingText(kind, block.entry(kind, index)).text + "\n";
+    labels[index] = labelsOf(index, settings);
+    appendSeries(series, kind.metric, labels[index],
+                 readingText(kind, block.entry(kind, index)).text);
   }
   appendGaugeSeries(text, kind.metric, kind.help, series);
   for (const LimitOfKind& limit : limitsOf(kind.kind)) {
@@ -86,8 +94,7 @@ void appendReadings(std::string& text, const SensorBlock& block, const ReadingKi
       const SensorSettings& settings = sensors.of(kind.kind, index);
       const std::optional<std::int32_t>& value = settings.limit(limit.limit);
       if (settings.ignore || !value) continue;
-      series +=
-          limit.metric + labelsOf(index, settings) + " " + readingText(kind, *value).text + "\n";
+      appendSeries(series, limit.metric, labels[index], readingText(kind, *value).text);
     }
     appendGaugeSeries(text, limit.metric, limit.help, series);
   }
@@ -98,6 +105,7 @@ void appendReadings(std::string& text, const SensorBlock& block, const ReadingKi
 std::string textfileOf(ReadOutcome outcome, const SensorBlock& block, const SensorsFile& sensors) {
   const bool read = outcome == ReadOutcome::read;
   std::string text;
+  text.reserve(32768);  // more than 96 readings and their limits, so that it grows once
   appendGauge(text, "korvalen_up", "1 when the Korvalen block was read, else 0.", read ? "1" : "0");
   appendGauge(text, "korvalen_snapshot_status",
               "0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.",

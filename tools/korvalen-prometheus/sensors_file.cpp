@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "common/quoting.h"
 #include "sensor/snapshot_report.h"
@@ -94,31 +93,31 @@ std::optional<unsigned> positionOf(std::string_view key) {
 }
 
 // The limit that `node` gives for a reading of `kind`, as the block would hold it (hundredths,
-// or a whole number for fans). Throws a Refusal when it is no number, or one that the reading's
-// text cannot hold exactly, or beyond what a reading can be.
-std::int32_t limitValue(const toml::node& node, const ReadingKindInfo& kind,
-                        const std::string& where) {
+// or a whole number for fans). Throws a Refusal, with what `named` makes of its reason, when it
+// is no number, or one that the reading's text cannot hold exactly, or beyond what a reading
+// can be.
+template <class Naming>
+std::int32_t limitValue(const toml::node& node, const ReadingKindInfo& kind, const Naming& named) {
   const double scale = kind.scaled ? kReadingScale : 1;
   double value = 0;
   if (const auto* whole = node.as_integer()) {
     value = static_cast<double>(whole->get()) * scale;
   } else if (const auto* decimal = node.as_floating_point()) {
     value = decimal->get() * scale;
-    if (!std::isfinite(value)) throw Refusal{node.source().begin, where + ": not a finite number"};
+    if (!std::isfinite(value)) throw Refusal{node.source().begin, named("not a finite number")};
     // A decimal such as 85.1 is no exact binary fraction: nearly whole is whole.
     if (std::fabs(value - std::round(value)) > 1e-6 * std::fmax(1, std::fabs(value))) {
       char text[64];
-      std::snprintf(text, sizeof text, "%.15g", decimal->get());
-      throw Refusal{node.source().begin,
-                    where + ": " + text +
-                        (kind.scaled ? " has more than two decimals" : " is not a whole number")};
+      std::snprintf(text, sizeof text, "%.15g%s", decimal->get(),
+                    kind.scaled ? " has more than two decimals" : " is not a whole number");
+      throw Refusal{node.source().begin, named(text)};
     }
   } else {
-    throw Refusal{node.source().begin, where + ": not a number"};
+    throw Refusal{node.source().begin, named("not a number")};
   }
   value = std::round(value);
   if (value < INT32_MIN || value > INT32_MAX)
-    throw Refusal{node.source().begin, where + ": beyond what a reading can be"};
+    throw Refusal{node.source().begin, named("beyond what a reading can be")};
   return static_cast<std::int32_t>(value);
 }
 
@@ -144,22 +143,25 @@ void readPosition(const toml::table& table, const ReadingKindInfo& kind, const s
                   SensorSettings* settings) {
   settings->mentioned = true;
   for (const auto& [key, node] : table) {
-    const std::string name = where + "." + std::string(key.str());
+    // What a refusal names; made only for one.
+    const auto named = [&where, &key](const char* what) {
+      return where + "." + std::string(key.str()) + ": " + what;
+    };
     if (key.str() == "name") {
       const auto* text = node.as_string();
-      if (text == nullptr) throw Refusal{node.source().begin, name + ": not a string"};
+      if (text == nullptr) throw Refusal{node.source().begin, named("not a string")};
       settings->name = text->get();
-      if (settings->name.empty()) throw Refusal{node.source().begin, name + ": empty"};
+      if (settings->name.empty()) throw Refusal{node.source().begin, named("empty")};
       if (hasControlCharacter(settings->name))
-        throw Refusal{node.source().begin, name + ": holds a control character"};
+        throw Refusal{node.source().begin, named("holds a control character")};
     } else if (key.str() == "ignore") {
       const auto* flag = node.as_boolean();
-      if (flag == nullptr) throw Refusal{node.source().begin, name + ": not true or false"};
+      if (flag == nullptr) throw Refusal{node.source().begin, named("not true or false")};
       settings->ignore = flag->get();
     } else if (const LimitOfKind* limit = limitNamed(kind.kind, key.str())) {
-      settings->limits[static_cast<int>(limit->limit)] = limitValue(node, kind, name);
+      settings->limits[static_cast<int>(limit->limit)] = limitValue(node, kind, named);
     } else {
-      throw Refusal{key.source().begin, name + ": unknown key: a " +
+      throw Refusal{key.source().begin, named("unknown key: a ") +
                                             kTableNames[static_cast<int>(kind.kind)] + " takes " +
                                             keysOf(kind.kind)};
     }
@@ -224,14 +226,21 @@ std::span<const LimitOfKind> limitsOf(ReadingKind kind) {
 
 bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem) {
   const std::string name = fileName(path);
-  std::ifstream in(path, std::ios::binary);
-  std::string text(kMaxFileBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!in && !in.eof()) {
-    *problem = name + ": cannot be read: " + std::strerror(errno);
+  // Read in pieces, up to one byte more than allowed, so that a small file costs little.
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::string text;
+  char piece[16384];
+  std::size_t got = 0;
+  while (in != nullptr && text.size() <= kMaxFileBytes &&
+         (got = std::fread(piece, 1, sizeof piece, in)) > 0)
+    text.append(piece, got);
+  const int error = errno;
+  if (in == nullptr || std::ferror(in) != 0) {
+    if (in != nullptr) std::fclose(in);
+    *problem = name + ": cannot be read: " + std::strerror(error);
     return false;
   }
-  text.resize(static_cast<std::size_t>(in.gcount()));
+  std::fclose(in);
   if (text.size() > kMaxFileBytes) {
     *problem = name + ": larger than 1 MiB, which no sensors file needs";
     return false;
@@ -242,12 +251,13 @@ bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* pr
     return false;
   }
   try {
-    if (const toml::source_position bad = firstNonUtf8(text); bad.line != 0)
-      throw Refusal{bad, "not UTF-8"};
     toml::table document;
     try {
       document = toml::parse(text, path);
     } catch (const toml::parse_error& error) {
+      // toml++ refuses bytes that are not UTF-8 too: say which it was.
+      if (const toml::source_position bad = firstNonUtf8(text); bad.line != 0)
+        throw Refusal{bad, "not UTF-8"};
       throw Refusal{error.source().begin, "not valid TOML"};
     }
     *file = SensorsFile{};
