@@ -48,6 +48,22 @@ sim() { build/native/korvalen-sim "${full[@]}" -- "$@"; }
 ratio() { awk -F, -v row="$2" 'NR == 2 { floor = $4 } NR == row + 1 { printf "%.3f", $4 / floor }' "$1"; }
 median_us() { awk -F, -v row="$2" 'NR == row + 1 { printf "%.0f", $4 * 1e6 }' "$1"; }
 verdict() { awk -v value="$1" -v limit="$2" 'BEGIN { print (value <= limit ? "meets" : "MISSES") }'; }
+# summarize_rounds FILE: FILE holds a line per round of medians, in seconds, the floor's first.
+# Prints the floor's median in us; the median, lowest and highest ratio of the second column to
+# the floor; and the median ratio of the third column, or 0.
+summarize_rounds() {
+  awk '
+    { floor[NR] = $1; second[NR] = $2 / $1; third[NR] = NF > 2 ? $3 / $1 : 0 }
+    function median(values, n,   i, j, t) {
+      for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (values[j] < values[i]) { t = values[i]; values[i] = values[j]; values[j] = t }
+      return n % 2 ? values[(n + 1) / 2] : (values[n / 2] + values[n / 2 + 1]) / 2
+    }
+    END {
+      lo = 1e9; hi = 0
+      for (i = 1; i <= NR; i++) { if (second[i] < lo) lo = second[i]; if (second[i] > hi) hi = second[i] }
+      printf "%.0f %.3f %.3f %.3f %.3f\n", median(floor, NR) * 1e6, median(second, NR), lo, hi, median(third, NR)
+    }' "$1"
+}
 
 echo
 echo "== machine"
@@ -66,18 +82,7 @@ for round in $(seq "$rounds"); do
     END { printf "%.9f %.9f %.9f\n", median[noop], median[snapshot], median[dynamic] }' \
     "$work/round.csv" >>"$work/rounds.txt"
 done
-summary=$(awk '
-  { noop[NR] = $1; static_ratio[NR] = $2 / $1; dynamic_ratio[NR] = $3 / $1 }
-  function median(values, n,   i, j, t) {
-    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (values[j] < values[i]) { t = values[i]; values[i] = values[j]; values[j] = t }
-    return n % 2 ? values[(n + 1) / 2] : (values[n / 2] + values[n / 2 + 1]) / 2
-  }
-  END {
-    lo = 1e9; hi = 0
-    for (i = 1; i <= NR; i++) { if (static_ratio[i] < lo) lo = static_ratio[i]; if (static_ratio[i] > hi) hi = static_ratio[i] }
-    printf "%.0f %.3f %.3f %.3f %.3f\n", median(noop, NR) * 1e6, median(static_ratio, NR), lo, hi, median(dynamic_ratio, NR)
-  }' "$work/rounds.txt")
-read -r noop_us static_ratio low high dynamic_ratio <<<"$summary"
+read -r noop_us static_ratio low high dynamic_ratio <<<"$(summarize_rounds "$work/rounds.txt")"
 echo "no-op (static):              median $noop_us us"
 echo "korvalen-snapshot (static):  ratio $static_ratio (rounds $low to $high)  ($(verdict "$static_ratio" 1.10) <= 1.10)"
 echo "korvalen-snapshot (dynamic): ratio $dynamic_ratio"
@@ -179,19 +184,9 @@ for round in $(seq "$rounds"); do
   awk -F, -v named="$named" 'NR > 1 { if ($1 == named) n = $4; else p = $4 }
     END { printf "%.9f %.9f\n", p, n }' "$work/sensors.csv" >>"$work/sensors-rounds.txt"
 done
-read -r plain_us named_us sensors_ratio low high <<<"$(awk '
-  { p[NR] = $1; r[NR] = $2 / $1; n[NR] = $2 }
-  function median(v, count,   i, j, t) {
-    for (i = 1; i <= count; i++) for (j = i + 1; j <= count; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
-    return count % 2 ? v[(count + 1) / 2] : (v[count / 2] + v[count / 2 + 1]) / 2
-  }
-  END {
-    lo = 1e9; hi = 0
-    for (i = 1; i <= NR; i++) { if (r[i] < lo) lo = r[i]; if (r[i] > hi) hi = r[i] }
-    printf "%.0f %.0f %.3f %.3f %.3f\n", median(p, NR) * 1e6, median(n, NR) * 1e6, median(r, NR), lo, hi
-  }' "$work/sensors-rounds.txt")"
-echo "without: median $plain_us us; with: median $named_us us; ratio $sensors_ratio" \
-  "(rounds $low to $high) ($(verdict "$sensors_ratio" 1.2) <= 1.2)"
+read -r plain_us sensors_ratio low high _ <<<"$(summarize_rounds "$work/sensors-rounds.txt")"
+echo "without: median $plain_us us; with: ratio $sensors_ratio (rounds $low to $high)" \
+  "($(verdict "$sensors_ratio" 1.2) <= 1.2)"
 plain_instructions=$(sim sh -c "$(declare -f instructions); instructions $plain")
 named_instructions=$(sim sh -c "$(declare -f instructions); instructions $named")
 echo "instructions (callgrind): without $plain_instructions; with $named_instructions"
