@@ -1,7 +1,8 @@
 // korvalen-prometheus OUTPUT: one snapshot of the Korvalen monitor's readings as a file in
 // Prometheus' text format, for the textfile collector of node_exporter or windows_exporter. It
 // reads the block as korvalen-snapshot does, through the same calls and trust rules, and writes
-// each reading as the report's text for it.
+// each reading as the report's text for it, named, left out and bounded as the operator's sensors
+// file (--sensors) says.
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
