@@ -144,8 +144,9 @@ void readPosition(const toml::table& table, const ReadingKindInfo& kind, const s
   settings->mentioned = true;
   for (const auto& [key, node] : table) {
     // What a refusal names; made only for one.
-    const auto named = [&where, &key](const char* what) {
-      return where + "." + std::string(key.str()) + ": " + what;
+    const std::string_view keyName = key.str();
+    const auto named = [&where, keyName](const char* what) {
+      return where + "." + std::string(keyName) + ": " + what;
     };
     if (key.str() == "name") {
       const auto* text = node.as_string();
