@@ -68,18 +68,19 @@ struct ReadingKindInfo {
   std::size_t entriesOffset;
   bool scaled;         // entries are hundredths (written "%.2f" of entry / kReadingScale), or
                        // whole numbers used as they stand ("%i")
-  const char* label;   // the report's
+  const char* label;   // the report's, after the line break that ends the line before: one
+                       // fputs for both, which msvcrt's text mode sends in one write with the rest
   const char* metric;  // korvalen-prometheus's gauge, and its help
   const char* help;
 };
 
 inline constexpr ReadingKindInfo kReadingKinds[] = {
     {ReadingKind::temperatures, kTemperatureCountOffset, kTemperaturesOffset, true,
-     "Temperatures:", "korvalen_temp_celsius", "Temperature, degrees Celsius."},
-    {ReadingKind::fans, kFanCountOffset, kFansOffset, false, "Fans:", "korvalen_fan_rpm",
+     "\nTemperatures:", "korvalen_temp_celsius", "Temperature, degrees Celsius."},
+    {ReadingKind::fans, kFanCountOffset, kFansOffset, false, "\nFans:", "korvalen_fan_rpm",
      "Fan speed, revolutions per minute."},
     {ReadingKind::voltages, kVoltageCountOffset, kVoltagesOffset, true,
-     "Voltages:", "korvalen_in_volts", "Voltage, volts."}};
+     "\nVoltages:", "korvalen_in_volts", "Voltage, volts."}};
 
 static_assert(kReadingKinds[0].kind == ReadingKind::temperatures &&
               kReadingKinds[1].kind == ReadingKind::fans &&

@@ -14,7 +14,6 @@ double scaled(std::int32_t entry) { return static_cast<double>(entry) / kReading
 void writeReadingLine(std::FILE* out, const SensorBlock& block, const ReadingKindInfo& kind) {
   const std::uint16_t count = block.count(kind);
   if (count == 0) return;
-  std::fputc('\n', out);
   std::fputs(kind.label, out);
   const unsigned used = usableReadings(count);
   for (unsigned index = 0; index < used; ++index) {
