@@ -176,17 +176,23 @@ done >"$sensors"
 prometheus=build/native/korvalen-prometheus
 plain="$prometheus $work/plain.prom"
 named="$prometheus --sensors $sensors $work/named.prom"
-rm -f "$work/sensors-rounds.txt"
+rm -f "$work/sensors-rounds.txt" "$work/sensors-cpu.txt"
 for round in $(seq "$rounds"); do
   if [ $((round % 2)) -eq 1 ]; then order=("$plain" "$named"); else order=("$named" "$plain"); fi
   sim hyperfine -N --warmup 20 --runs "$runs" --style none --export-csv "$work/sensors.csv" \
     "${order[@]}" >/dev/null 2>>"$work/native.warnings"
   awk -F, -v named="$named" 'NR > 1 { if ($1 == named) n = $4; else p = $4 }
     END { printf "%.9f %.9f\n", p, n }' "$work/sensors.csv" >>"$work/sensors-rounds.txt"
+  # The processor time alone (user and system), without the wait for the disk.
+  awk -F, -v named="$named" 'NR > 1 { if ($1 == named) n = $5 + $6; else p = $5 + $6 }
+    END { printf "%.9f %.9f\n", p, n }' "$work/sensors.csv" >>"$work/sensors-cpu.txt"
 done
 read -r plain_us sensors_ratio low high _ <<<"$(summarize_rounds "$work/sensors-rounds.txt")"
+read -r plain_cpu_us cpu_ratio cpu_low cpu_high _ <<<"$(summarize_rounds "$work/sensors-cpu.txt")"
 echo "without: median $plain_us us; with: ratio $sensors_ratio (rounds $low to $high)" \
   "($(verdict "$sensors_ratio" 1.2) <= 1.2)"
+echo "processor time alone: without $plain_cpu_us us; with: ratio $cpu_ratio (rounds $cpu_low" \
+  "to $cpu_high)"
 plain_instructions=$(sim sh -c "$(declare -f instructions); instructions $plain")
 named_instructions=$(sim sh -c "$(declare -f instructions); instructions $named")
 echo "instructions (callgrind): without $plain_instructions; with $named_instructions"
