@@ -63,13 +63,13 @@ inline int usageError(const CLI::App& app, const std::string& message) {
   return kUsageStatus;
 }
 
-// Flushes what `app` wrote to std::cout since `errno` was last cleared. Returns 0, or
+// Flushes what `program` wrote to std::cout since `errno` was last cleared. Returns 0, or
 // kHelpUnwritten after one line on stderr when it did not reach standard output (a full disk,
 // a closed pipe), as coreutils' programs fail then.
-inline int finishStandardOutput(const CLI::App& app) {
+inline int finishStandardOutput(const std::string& program) {
   if (std::cout.flush()) return 0;
   const int error = errno;
-  std::fprintf(stderr, "%s: cannot write to standard output%s%s\n", app.get_name().c_str(),
+  std::fprintf(stderr, "%s: cannot write to standard output%s%s\n", program.c_str(),
                error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
   return kHelpUnwritten;
 }
@@ -79,7 +79,7 @@ inline int finishStandardOutput(const CLI::App& app) {
 inline int printRequested(CLI::App& app, const CLI::ParseError& request) {
   errno = 0;
   app.exit(request, std::cout, std::cerr);
-  return finishStandardOutput(app);
+  return finishStandardOutput(app.get_name());
 }
 
 // The usage error that a CLI::ArgumentMismatch stands for, in our words, told from what was

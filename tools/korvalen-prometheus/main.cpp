@@ -127,11 +127,18 @@ bool namedForCollectors(const std::string& path) {
          path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-}  // namespace
+// What the command line asks for.
+struct Request {
+  std::string output;
+  std::string sensorsPath;  // with `sensors`
+  bool sensors = false;
+  bool check = false;
+};
 
-int main(int argc, char** argv) {
-  // A closed stderr must not kill a run that has written its file: the status tells.
-  prepareStandardStreams();
+// Reads the command line into `*request`. Returns the exit status to end with once help, the
+// version or a usage error has been printed, or nothing to go on. The parser is gone once it
+// returns, so that what comes after reuses its memory.
+std::optional<int> readRequest(int argc, char** argv, Request* request) {
   CLI::App app(
       "Reads the Korvalen monitor's block, KVSharedMemory_QDX, once, as\n"
       "korvalen-snapshot does, and replaces OUTPUT whole with its readings in\n"
@@ -141,17 +148,15 @@ int main(int argc, char** argv) {
   describeProgram(app,
                   "korvalen-prometheus [OPTIONS] OUTPUT\n"
                   "       korvalen-prometheus --sensors FILE --check");
-  std::string output, sensorsPath;
-  bool check = false;
   // Not required() to CLI11, which would say so before it says that an option is unknown.
   const CLI::Option* given = app.add_option(
-      "OUTPUT", output, "the file to write, named *.prom, in the\ncollector's folder");
+      "OUTPUT", request->output, "the file to write, named *.prom, in the\ncollector's folder");
   const CLI::Option* sensorsGiven =
-      app.add_option("--sensors", sensorsPath,
+      app.add_option("--sensors", request->sensorsPath,
                      "name, ignore and bound the readings as the TOML\nfile FILE says "
                      "(sensors.example.toml)")
           ->option_text("FILE");
-  app.add_flag("--check", check,
+  app.add_flag("--check", request->check,
                "check the sensors file alone, print what it says\nof each position, and exit");
   app.footer(
       "Metrics: korvalen_up, korvalen_snapshot_status, and when the block was read\n"
@@ -167,24 +172,37 @@ int main(int argc, char** argv) {
       "74 help, version or check not written; 78 sensors file refused, OUTPUT left\n"
       "as it was.");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
-  if (check && sensorsGiven->count() == 0) return usageError(app, "--check: no --sensors to check");
+  request->sensors = sensorsGiven->count() != 0;
+  const bool check = request->check;
+  if (check && !request->sensors) return usageError(app, "--check: no --sensors to check");
   if (check && given->count() != 0) return usageError(app, "--check: takes no OUTPUT");
   if (!check && given->count() == 0) return usageError(app, "OUTPUT is required");
-  if (!check && output.empty()) return usageError(app, "OUTPUT: the file name is empty");
+  if (!check && request->output.empty()) return usageError(app, "OUTPUT: the file name is empty");
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A closed stderr must not kill a run that has written its file: the status tells.
+  prepareStandardStreams();
+  Request request;
+  if (const std::optional<int> status = readRequest(argc, argv, &request)) return *status;
 
   // Read before the block and before OUTPUT: a refused file leaves OUTPUT as it was, and the
   // staleness alert tells the operator.
   static SensorsFile sensors;
   std::string problem;
-  if (sensorsGiven->count() != 0 && !readSensorsFile(sensorsPath, &sensors, &problem)) {
+  if (request.sensors && !readSensorsFile(request.sensorsPath, &sensors, &problem)) {
     std::fprintf(stderr, "korvalen-prometheus: %s\n", problem.c_str());
     return kConfigStatus;
   }
-  if (check) {
+  if (request.check) {
     std::cout << describeSensors(sensors);
-    return finishStandardOutput(app);
+    return finishStandardOutput("korvalen-prometheus");
   }
 
+  const std::string& output = request.output;
   std::uint8_t copy[kSensorBlockSize] = {};
   const ReadOutcome outcome = readBlock(copy);
   std::string reason;

@@ -230,11 +230,12 @@ bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* pr
   // Read in pieces, up to one byte more than allowed, so that a small file costs little.
   std::FILE* in = std::fopen(path.c_str(), "rb");
   std::string text;
-  char piece[16384];
-  std::size_t got = 0;
-  while (in != nullptr && text.size() <= kMaxFileBytes &&
-         (got = std::fread(piece, 1, sizeof piece, in)) > 0)
-    text.append(piece, got);
+  for (std::size_t got = 1; in != nullptr && got != 0 && text.size() <= kMaxFileBytes;) {
+    const std::size_t had = text.size();
+    text.resize(had + 8192);
+    got = std::fread(text.data() + had, 1, 8192, in);
+    text.resize(had + got);
+  }
   const int error = errno;
   if (in == nullptr || std::ferror(in) != 0) {
     if (in != nullptr) std::fclose(in);
