@@ -262,7 +262,9 @@ bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* pr
         throw Refusal{bad, "not UTF-8"};
       throw Refusal{error.source().begin, "not valid TOML"};
     }
-    *file = SensorsFile{};
+    for (SensorSettings(&kind)[kMaxReadings] : file->positions) {
+      for (SensorSettings& settings : kind) settings = {};
+    }
     readDocument(document, file);
   } catch (const Refusal& refusal) {
     *problem = name;
