@@ -3,6 +3,7 @@
 // reads the block as korvalen-snapshot does, through the same calls and trust rules, and writes
 // each reading as the report's text for it, named, left out and bounded as the operator's sensors
 // file (--sensors) says.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -198,7 +199,9 @@ int main(int argc, char** argv) {
     return kConfigStatus;
   }
   if (request.check) {
-    std::cout << describeSensors(sensors);
+    const std::string lines = describeSensors(sensors);
+    errno = 0;  // so that a failed write is told with its own reason, not an earlier one's
+    std::cout << lines;
     return finishStandardOutput("korvalen-prometheus");
   }
 
