@@ -74,7 +74,8 @@ TEST_P(SnapshotReport, WritesExactText) {
 INSTANTIATE_TEST_SUITE_P(Blocks, SnapshotReport, testing::ValuesIn(reportCases()),
                          testing::PrintToStringParamName());
 
-// Every entry of 32-bit range prints as the exact decimal of entry / 100, never "-0.00".
+// Every entry of 32-bit range prints as the exact decimal of entry / 100, never "-0.00", in the
+// report and as a reading's text.
 TEST(SnapshotReportValues, ScaledEntriesPrintExactly) {
   // clang-format off
   const std::int32_t probes[] = {0, 1, -1, 5, -5, 99, -99, 100, -100, 101, 455, -455, 999999,
@@ -86,6 +87,8 @@ TEST(SnapshotReportValues, ScaledEntriesPrintExactly) {
     EXPECT_EQ(reportOf(encodeBlock(block)),
               "Version: 1\nFlags: 0\nTemperatures: " + formatHundredths(entry) + "\n")
         << "entry " << entry;
+    EXPECT_STREQ(readingText(kReadingKinds[0], entry).text, formatHundredths(entry).c_str());
+    EXPECT_STREQ(readingText(kReadingKinds[1], entry).text, std::to_string(entry).c_str());
   }
 }
 

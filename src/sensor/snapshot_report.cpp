@@ -1,9 +1,11 @@
 #include "sensor/snapshot_report.h"
 
+#include <charconv>
+
 namespace {
 
-// The conversions of a reading in the report, after the space that goes before it. The text of
-// a reading is the same conversion without the space, so both always say the same.
+// The conversions of a reading in the report, after the space that goes before it. readingText
+// spells the same digits from the integer; the report's tests hold the two to each other.
 constexpr char kScaledConversion[] = " %.2f";
 constexpr char kWholeConversion[] = " %i";
 
@@ -35,10 +37,23 @@ void writeSnapshotReport(const SensorBlock& block, std::FILE* out) {
 }
 
 ReadingText readingText(const ReadingKindInfo& kind, std::int32_t entry) {
-  ReadingText text;
-  if (kind.scaled)
-    std::snprintf(text.text, sizeof text.text, kScaledConversion + 1, scaled(entry));
-  else
-    std::snprintf(text.text, sizeof text.text, kWholeConversion + 1, static_cast<int>(entry));
+  // Spelled from the integer rather than through printf: a textfile writes hundreds of these,
+  // and the digits are the same. The quotient lies within 1e-8 of entry / 100, whose two
+  // decimals are exact, so "%.2f" always rounds it to them.
+  ReadingText text{};
+  char* const last = text.text + sizeof text.text - 1;
+  if (!kind.scaled) {
+    std::to_chars(text.text, last, entry);
+    return text;
+  }
+  constexpr auto kScale = static_cast<std::int64_t>(kReadingScale);
+  static_assert(kScale == 100, "two decimals");
+  const std::int64_t magnitude = entry < 0 ? -std::int64_t{entry} : std::int64_t{entry};
+  char* next = text.text;
+  if (entry < 0) *next++ = '-';
+  next = std::to_chars(next, last, magnitude / kScale).ptr;
+  *next++ = '.';
+  *next++ = static_cast<char>('0' + magnitude % kScale / 10);
+  *next = static_cast<char>('0' + magnitude % 10);
   return text;
 }
