@@ -4,6 +4,7 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -227,14 +228,24 @@ std::span<const LimitOfKind> limitsOf(ReadingKind kind) {
 
 bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem) {
   const std::string name = fileName(path);
-  // Read in pieces, up to one byte more than allowed, so that a small file costs little.
+  // Read in pieces, up to one byte more than allowed, into text sized once where the file tells
+  // its size: every page a run touches first costs it, so a small file costs only its own.
   std::FILE* in = std::fopen(path.c_str(), "rb");
   std::string text;
-  for (std::size_t got = 1; in != nullptr && got != 0 && text.size() <= kMaxFileBytes;) {
-    const std::size_t had = text.size();
-    text.resize(had + 8192);
-    got = std::fread(text.data() + had, 1, 8192, in);
-    text.resize(had + got);
+  if (in != nullptr) {
+    std::setvbuf(in, nullptr, _IONBF, 0);  // the pieces are the buffer
+    if (std::fseek(in, 0, SEEK_END) == 0) {
+      if (const long size = std::ftell(in); size > 0)
+        text.reserve(std::min(static_cast<std::size_t>(size), kMaxFileBytes + 1));
+      std::rewind(in);
+    }
+  }
+  char piece[4096];
+  // A short piece is the end of the file, or an error.
+  for (std::size_t got = sizeof piece;
+       in != nullptr && got == sizeof piece && text.size() <= kMaxFileBytes;) {
+    got = std::fread(piece, 1, sizeof piece, in);
+    text.append(piece, got);
   }
   const int error = errno;
   if (in == nullptr || std::ferror(in) != 0) {
@@ -255,7 +266,7 @@ bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* pr
   try {
     toml::table document;
     try {
-      document = toml::parse(text, path);
+      document = toml::parse(text);
     } catch (const toml::parse_error& error) {
       // toml++ refuses bytes that are not UTF-8 too: say which it was.
       if (const toml::source_position bad = firstNonUtf8(text); bad.line != 0)
