@@ -11,7 +11,8 @@
 #      the same run without one: time (hyperfine) and instructions (callgrind).
 # Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write; a sensors
 # file of 96 positions at most 1.2 times a run without one.
-# Usage: bench/bench.sh [ROUNDS [RUNS]]   (default 7 rounds of 500 runs per native command)
+# Usage: bench/bench.sh [ROUNDS [RUNS]]   (default 7 rounds of 500 runs per native command;
+#   section 5 takes five times the rounds of a fifth of the runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -165,7 +166,12 @@ else
 fi
 
 echo
-echo "== 5. korvalen-prometheus with a sensors file of 96 positions, against none"
+# Five times the rounds, each a fifth as long: the two runs compared lie only a few hundred
+# milliseconds apart, where a shared machine's drift over seconds cannot come between them.
+sensors_rounds=$((rounds * 5))
+sensors_runs=$((runs / 5 > 10 ? runs / 5 : 10))
+echo "== 5. korvalen-prometheus with a sensors file of 96 positions, against none:" \
+  "$sensors_rounds rounds of $sensors_runs runs"
 # Every position named and bounded, the limits varied as a real machine's are.
 sensors=$work/sensors.toml
 for i in $(seq 0 31); do
@@ -177,9 +183,9 @@ prometheus=build/native/korvalen-prometheus
 plain="$prometheus $work/plain.prom"
 named="$prometheus --sensors $sensors $work/named.prom"
 rm -f "$work/sensors-rounds.txt" "$work/sensors-cpu.txt"
-for round in $(seq "$rounds"); do
+for round in $(seq "$sensors_rounds"); do
   if [ $((round % 2)) -eq 1 ]; then order=("$plain" "$named"); else order=("$named" "$plain"); fi
-  sim hyperfine -N --warmup 20 --runs "$runs" --style none --export-csv "$work/sensors.csv" \
+  sim hyperfine -N --warmup 10 --runs "$sensors_runs" --style none --export-csv "$work/sensors.csv" \
     "${order[@]}" >/dev/null 2>>"$work/native.warnings"
   awk -F, -v named="$named" 'NR > 1 { if ($1 == named) n = $4; else p = $4 }
     END { printf "%.9f %.9f\n", p, n }' "$work/sensors.csv" >>"$work/sensors-rounds.txt"
