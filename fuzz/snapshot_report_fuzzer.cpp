@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "sensor/snapshot_report.h"
+#include "snapshot_report.h"
 #include "support/block_bytes.h"
 
 namespace {

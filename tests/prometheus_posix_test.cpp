@@ -52,25 +52,23 @@ struct ScrapeCase : TableRow {
 std::map<std::string, double> expectedSamples(const ScrapeCase& row) {
   const bool read = row.size == kSensorBlockSize;
   std::map<std::string, double> samples{{"node_textfile_scrape_error", 0},
-                                        {"korvalen_up", read},
-                                        {"korvalen_snapshot_status", read       ? 0
-                                                                     : row.size ? 2
-                                                                                : 1}};
+                                        {kUpGauge.name, read},
+                                        {kSnapshotStatusGauge.name, read       ? 0
+                                                                    : row.size ? 2
+                                                                               : 1}};
   if (!read) return samples;
-  samples["korvalen_block_version"] = row.block.version;
-  samples["korvalen_block_flags"] = row.block.flags;
+  samples[kBlockVersionGauge.name] = row.block.version;
+  samples[kBlockFlagsGauge.name] = row.block.flags;
   if (!row.sensors.empty()) {
     samples.insert(row.named.begin(), row.named.end());
     return samples;
   }
-  const char* const metrics[] = {"korvalen_temp_celsius", "korvalen_fan_rpm", "korvalen_in_volts"};
-  for (const ReadingKind kind :
-       {ReadingKind::temperatures, ReadingKind::fans, ReadingKind::voltages}) {
-    const ReadingsDescription& readings = row.block.readings(kind);
+  for (const KindExposition& kind : kExposition) {
+    const ReadingsDescription& readings = row.block.readings(kind.kind);
     for (unsigned i = 0; i < std::min(readings.count, std::uint16_t{32}); ++i) {
       const std::int32_t entry = readings.entries.at(i);
-      samples[metrics[static_cast<int>(kind)] + ("{sensor=\"" + std::to_string(i) + "\"}")] =
-          kind == ReadingKind::fans ? entry : entry / 100.0;
+      samples[kind.metric + ("{sensor=\"" + std::to_string(i) + "\"}")] =
+          kind.kind == ReadingKind::fans ? entry : entry / 100.0;
     }
   }
   return samples;

@@ -40,27 +40,28 @@ ignore = true
 name = "Beyond the count"
 )";
 const std::string kName = R"(name="CPU \"Package\" \\ 1"})";
+const KindExposition& temperature = exposition(ReadingKind::temperatures);
+const KindExposition& fan = exposition(ReadingKind::fans);
+
+// The gauge of `shown` (a kind or a limit) with a series for each of `labelsAndValues`.
+template <class Shown>
+std::string series(const Shown& shown, std::initializer_list<std::string> labelsAndValues) {
+  std::string text = gaugeHead(shown.metric, shown.help);
+  for (const std::string& line : labelsAndValues) text += shown.metric + line + "\n";
+  return text;
+}
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     PrometheusSensors, Outcome,
     testing::ValuesIn(std::vector<OutcomeRow>{
         {.name = "NamedIgnoredBounded", .argv = written({"--temperatures", "45.5,51", "--fans",
-          "1240,980", "--voltages", "12.1"}), .file = kExample, .written = kUp + "1" + kStatus +
-          "0\n" + gaugeHead("korvalen_block_version", "The block's version field.") +
-          "korvalen_block_version 1\n" + gaugeHead("korvalen_block_flags", "The block's flag "
-          "word.") + "korvalen_block_flags 0\n" + gaugeHead("korvalen_temp_celsius", "Temperature,"
-          " degrees Celsius.") + "korvalen_temp_celsius{sensor=\"0\"," + kName + " 45.50\n"
-          "korvalen_temp_celsius{sensor=\"1\"} 51.00\n" + gaugeHead("korvalen_temp_max_celsius",
-          "Temperature above which the sensor runs hot, degrees Celsius (sensors file).") +
-          "korvalen_temp_max_celsius{sensor=\"0\"," + kName + " 85.00\n" + gaugeHead(
-          "korvalen_temp_crit_celsius", "Temperature at which the sensor is critical, degrees "
-          "Celsius (sensors file).") + "korvalen_temp_crit_celsius{sensor=\"0\"," + kName +
-          " 95.50\n" + gaugeHead("korvalen_fan_rpm", "Fan speed, revolutions per minute.") +
-          "korvalen_fan_rpm{sensor=\"0\"} 1240\nkorvalen_fan_rpm{sensor=\"1\",name=\"Rear fan\"} "
-          "980\n" + gaugeHead("korvalen_fan_min_rpm", "Fan speed below which the fan is slow, "
-          "revolutions per minute (sensors file).") + "korvalen_fan_min_rpm{sensor=\"1\",name="
-          "\"Rear fan\"} 300\n"},
+          "1240,980", "--voltages", "12.1"}), .file = kExample, .written = readHead(1, 0) +
+          series(temperature, {"{sensor=\"0\"," + kName + " 45.50", "{sensor=\"1\"} 51.00"}) +
+          series(temperature.limits[0], {"{sensor=\"0\"," + kName + " 85.00"}) +
+          series(temperature.limits[1], {"{sensor=\"0\"," + kName + " 95.50"}) +
+          series(fan, {"{sensor=\"0\"} 1240", "{sensor=\"1\",name=\"Rear fan\"} 980"}) +
+          series(fan.limits[0], {"{sensor=\"1\",name=\"Rear fan\"} 300"})},
         {.name = "EmptyFileChangesNothing", .argv = written({"--sample"}), .file = " ",
           .written = readTextfile(kSampleBlock)},
         {.name = "Check", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},

@@ -13,20 +13,11 @@
 
 namespace {
 
-const std::string kRead = kUp + "1" + kStatus + R"(0
-# HELP korvalen_block_version The block's version field.
-# TYPE korvalen_block_version gauge
-korvalen_block_version 2
-# HELP korvalen_block_flags The block's flag word.
-# TYPE korvalen_block_flags gauge
-korvalen_block_flags 65535
-# HELP korvalen_temp_celsius Temperature, degrees Celsius.
-# TYPE korvalen_temp_celsius gauge
-korvalen_temp_celsius{sensor="0"} -0.05
-# HELP korvalen_fan_rpm Fan speed, revolutions per minute.
-# TYPE korvalen_fan_rpm gauge
-korvalen_fan_rpm{sensor="0"} -1
-)";
+const std::string kRead = readHead(2, 65535) +
+                          gaugeHead(kExposition[0].metric, kExposition[0].help) +
+                          kExposition[0].metric + "{sensor=\"0\"} -0.05\n" +
+                          gaugeHead(kExposition[1].metric, kExposition[1].help) +
+                          kExposition[1].metric + "{sensor=\"0\"} -1\n";
 const std::vector<std::string> kWrite{"{prometheus}", "{file}"};
 
 // `rows`, and on Windows the same again with the windowless build, which must write the same
@@ -86,6 +77,31 @@ TEST(PrometheusTextfile, ReplacesAFileHeldOpen) {
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(readFile(path), down("1"));
   std::remove(path.c_str());
+}
+
+// The names and help texts that operators and their dashboards know, spelled here alone.
+TEST(Exposition, NamesAndHelpTexts) {
+  std::string text;
+  for (const Gauge& gauge : {kUpGauge, kSnapshotStatusGauge, kBlockVersionGauge, kBlockFlagsGauge})
+    text += std::string(gauge.name) + " " + gauge.help + "\n";
+  for (const KindExposition& kind : kExposition) {
+    text += std::string(kind.table) + " " + kind.metric + " " + kind.help + "\n";
+    for (const LimitExposition& limit : kind.limits)
+      text += std::string(" ") + limit.key + " " + limit.metric + " " + limit.help + "\n";
+  }
+  EXPECT_EQ(text, R"(korvalen_up 1 when the Korvalen block was read, else 0.
+korvalen_snapshot_status 0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.
+korvalen_block_version The block's version field.
+korvalen_block_flags The block's flag word.
+temperature korvalen_temp_celsius Temperature, degrees Celsius.
+ max korvalen_temp_max_celsius Temperature above which the sensor runs hot, degrees Celsius (sensors file).
+ crit korvalen_temp_crit_celsius Temperature at which the sensor is critical, degrees Celsius (sensors file).
+fan korvalen_fan_rpm Fan speed, revolutions per minute.
+ min korvalen_fan_min_rpm Fan speed below which the fan is slow, revolutions per minute (sensors file).
+voltage korvalen_in_volts Voltage, volts.
+ min korvalen_in_min_volts Lowest good voltage, volts (sensors file).
+ max korvalen_in_max_volts Highest good voltage, volts (sensors file).
+)");
 }
 
 }  // namespace

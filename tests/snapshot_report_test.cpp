@@ -1,4 +1,4 @@
-#include "sensor/snapshot_report.h"
+#include "snapshot_report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "app/run_snapshot.h"
+#include "run_snapshot.h"
 
 #include <cstdio>
 
-#include "platform/named_block.h"
-#include "platform/standard_streams.h"
-#include "sensor/sensor_block.h"
-#include "sensor/snapshot_report.h"
+#include "named_block.h"
+#include "sensor_block.h"
+#include "snapshot_report.h"
+#include "standard_streams.h"
 
 namespace {
 

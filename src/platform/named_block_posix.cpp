@@ -10,7 +10,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "platform/named_block.h"
+#include "named_block.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // CloseHandle. The view is never unmapped; it ends with the process.
 #include <windows.h>
 
-#include "platform/named_block.h"
+#include "named_block.h"
 
 bool openNamedBlock(const char* name, NamedBlockHandle* handle) {
   HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name);

@@ -2,6 +2,6 @@
 // before it could tell the failure.
 #include <signal.h>
 
-#include "platform/standard_streams.h"
+#include "standard_streams.h"
 
 void prepareStandardStreams() { signal(SIGPIPE, SIG_IGN); }

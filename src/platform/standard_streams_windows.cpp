@@ -1,4 +1,4 @@
 // Windows: a write to a closed pipe fails with an error; nothing can kill the process.
-#include "platform/standard_streams.h"
+#include "standard_streams.h"
 
 void prepareStandardStreams() {}

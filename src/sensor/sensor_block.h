@@ -61,26 +61,22 @@ inline std::int32_t loadLittleEndian32(const volatile std::uint8_t* bytes) {
 enum class ReadingKind { temperatures, fans, voltages };
 
 // Everything that tells one kind of reading from another, in one place: where the record keeps
-// its count and entries, how an entry becomes a value, and the names the value goes by.
+// its count and entries, and how an entry becomes a value.
 struct ReadingKindInfo {
   ReadingKind kind;
   std::size_t countOffset;
   std::size_t entriesOffset;
-  bool scaled;         // entries are hundredths (written "%.2f" of entry / kReadingScale), or
-                       // whole numbers used as they stand ("%i")
-  const char* label;   // the report's, after the line break that ends the line before: one
-                       // fputs for both, which msvcrt's text mode sends in one write with the rest
-  const char* metric;  // korvalen-prometheus's gauge, and its help
-  const char* help;
+  bool scaled;        // entries are hundredths (written "%.2f" of entry / kReadingScale), or
+                      // whole numbers used as they stand ("%i")
+  const char* label;  // the report's, after the line break that ends the line before: one
+                      // fputs for both, which msvcrt's text mode sends in one write with the rest
 };
 
 inline constexpr ReadingKindInfo kReadingKinds[] = {
     {ReadingKind::temperatures, kTemperatureCountOffset, kTemperaturesOffset, true,
-     "\nTemperatures:", "korvalen_temp_celsius", "Temperature, degrees Celsius."},
-    {ReadingKind::fans, kFanCountOffset, kFansOffset, false, "\nFans:", "korvalen_fan_rpm",
-     "Fan speed, revolutions per minute."},
-    {ReadingKind::voltages, kVoltageCountOffset, kVoltagesOffset, true,
-     "\nVoltages:", "korvalen_in_volts", "Voltage, volts."}};
+     "\nTemperatures:"},
+    {ReadingKind::fans, kFanCountOffset, kFansOffset, false, "\nFans:"},
+    {ReadingKind::voltages, kVoltageCountOffset, kVoltagesOffset, true, "\nVoltages:"}};
 
 static_assert(kReadingKinds[0].kind == ReadingKind::temperatures &&
               kReadingKinds[1].kind == ReadingKind::fans &&

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "sensor/sensor_block.h"
+#include "sensor_block.h"
 
 // Writes the report for `block` to `out` (the program passes stdout) in one pass: the version
 // and flags lines, then a line for each kind of reading whose count is not zero, in the order

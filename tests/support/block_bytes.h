@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/block_encoder.h"
+#include "block_encoder.h"
 
 // korvalen-sim's --sample block, as its help describes it.
 inline const BlockDescription kSampleBlock{.version = 3,

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "common/command_line_windows.h"
+#include "command_line_windows.h"
 #include "process.h"
 
 namespace {

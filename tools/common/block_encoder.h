@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sensor/sensor_block.h"
+#include "sensor_block.h"
 
 struct ReadingsDescription {
   std::uint16_t count = 0;            // as published; may differ from the number of entries

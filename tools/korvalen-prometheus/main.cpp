@@ -9,14 +9,14 @@
 #include <iostream>
 #include <string>
 
-#include "common/command_line.h"
-#include "common/quoting.h"
-#include "platform/named_block.h"
-#include "platform/standard_streams.h"
-#include "sensor/sensor_block.h"
-#include "sensor/snapshot_report.h"
+#include "command_line.h"
+#include "named_block.h"
+#include "quoting.h"
+#include "sensor_block.h"
 #include "sensors_file.h"
-#include "status/snapshot_status.h"
+#include "snapshot_report.h"
+#include "snapshot_status.h"
+#include "standard_streams.h"
 #include "textfile.h"
 
 namespace {
@@ -44,22 +44,15 @@ ReadOutcome readBlock(std::uint8_t (&copy)[kSensorBlockSize]) {
 }
 
 // Appends a gauge's HELP and TYPE lines.
-void appendGauge(std::string& text, const char* name, const char* help) {
-  text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
+void appendHead(std::string& text, const char* name, const char* help) {
+  text.append("# HELP ").append(name).append(" ").append(help);
+  text.append("\n# TYPE ").append(name).append(" gauge\n");
 }
 
-// Appends a gauge with a single value.
-void appendGauge(std::string& text, const char* name, const char* help, const char* value) {
-  appendGauge(text, name, help);
-  text += std::string(name) + " " + value + "\n";
-}
-
-// Appends a gauge's HELP and TYPE lines and then `series`, or nothing when there is no series.
-void appendGaugeSeries(std::string& text, const char* name, const char* help,
-                       const std::string& series) {
-  if (series.empty()) return;
-  appendGauge(text, name, help);
-  text += series;
+// Appends `gauge` with the single value `value`.
+void appendGauge(std::string& text, const Gauge& gauge, const std::string& value) {
+  appendHead(text, gauge.name, gauge.help);
+  text.append(gauge.name).append(" ").append(value).append("\n");
 }
 
 // The labels of a series of position `index`: sensor="N", and the name that `settings` gives.
@@ -69,36 +62,41 @@ std::string labelsOf(unsigned index, const SensorSettings& settings) {
   return labels.append(settings.name.empty() ? "}" : "\"}");
 }
 
-// Appends a series of `metric` with `labels` and the value whose text is `value`.
-void appendSeries(std::string& series, const char* metric, const std::string& labels,
-                  const char* value) {
-  series.append(metric).append(labels).append(" ").append(value).append("\n");
-}
-
-// Appends one kind of reading, a series per entry used that `sensors` does not ignore, labelled
-// by its position and name; then each limit that `sensors` sets for those entries.
-void appendReadings(std::string& text, const SensorBlock& block, const ReadingKindInfo& kind,
-                    const SensorsFile& sensors) {
-  const unsigned used = usableReadings(block.count(kind));
-  std::string labels[kMaxReadings];
+// Appends the gauge `metric` with `help`, and a series of it for each of `used` positions of
+// `kind` that `sensors` does not ignore and for which `entryOf` gives an entry; nothing when
+// there is no such series.
+template <class EntryOf>
+void appendSeries(std::string& text, const char* metric, const char* help,
+                  const ReadingKindInfo& kind, unsigned used, const SensorsFile& sensors,
+                  const EntryOf& entryOf) {
   std::string series;
   for (unsigned index = 0; index < used; ++index) {
     const SensorSettings& settings = sensors.of(kind.kind, index);
-    if (settings.ignore) continue;
-    labels[index] = labelsOf(index, settings);
-    appendSeries(series, kind.metric, labels[index],
-                 readingText(kind, block.entry(kind, index)).text);
+    const std::optional<std::int32_t> entry = entryOf(index, settings);
+    if (settings.ignore || !entry) continue;
+    series.append(metric).append(labelsOf(index, settings)).append(" ");
+    series.append(readingText(kind, *entry).text).append("\n");
   }
-  appendGaugeSeries(text, kind.metric, kind.help, series);
-  for (const LimitOfKind& limit : limitsOf(kind.kind)) {
-    series.clear();
-    for (unsigned index = 0; index < used; ++index) {
-      const SensorSettings& settings = sensors.of(kind.kind, index);
-      const std::optional<std::int32_t>& value = settings.limit(limit.limit);
-      if (settings.ignore || !value) continue;
-      appendSeries(series, limit.metric, labels[index], readingText(kind, *value).text);
-    }
-    appendGaugeSeries(text, limit.metric, limit.help, series);
+  if (series.empty()) return;
+  appendHead(text, metric, help);
+  text += series;
+}
+
+// Appends one kind of reading, a series per entry used that `sensors` does not ignore, labelled
+// by its position and name; then each limit that `sensors` sets for those entries. Each entry
+// is read once, from the copy.
+void appendKind(std::string& text, const SensorBlock& block, const KindExposition& shown,
+                const SensorsFile& sensors) {
+  const ReadingKindInfo& kind = readingKind(shown.kind);
+  const unsigned used = usableReadings(block.count(kind));
+  appendSeries(text, shown.metric, shown.help, kind, used, sensors,
+               [&](unsigned index, const SensorSettings&) {
+                 return std::optional<std::int32_t>(block.entry(kind, index));
+               });
+  for (const LimitExposition& limit : shown.limits) {
+    appendSeries(
+        text, limit.metric, limit.help, kind, used, sensors,
+        [&](unsigned, const SensorSettings& settings) { return settings.limit(limit.limit); });
   }
 }
 
@@ -107,17 +105,12 @@ void appendReadings(std::string& text, const SensorBlock& block, const ReadingKi
 std::string textfileOf(ReadOutcome outcome, const SensorBlock& block, const SensorsFile& sensors) {
   const bool read = outcome == ReadOutcome::read;
   std::string text;
-  text.reserve(32768);  // more than 96 readings and their limits, so that it grows once
-  appendGauge(text, "korvalen_up", "1 when the Korvalen block was read, else 0.", read ? "1" : "0");
-  appendGauge(text, "korvalen_snapshot_status",
-              "0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.",
-              std::to_string(snapshotStatusOf(outcome)).c_str());
+  appendGauge(text, kUpGauge, read ? "1" : "0");
+  appendGauge(text, kSnapshotStatusGauge, std::to_string(snapshotStatusOf(outcome)));
   if (!read) return text;  // a stale reading must never look live
-  appendGauge(text, "korvalen_block_version", "The block's version field.",
-              std::to_string(block.version()).c_str());
-  appendGauge(text, "korvalen_block_flags", "The block's flag word.",
-              std::to_string(block.flags()).c_str());
-  for (const ReadingKindInfo& kind : kReadingKinds) appendReadings(text, block, kind, sensors);
+  appendGauge(text, kBlockVersionGauge, std::to_string(block.version()));
+  appendGauge(text, kBlockFlagsGauge, std::to_string(block.flags()));
+  for (const KindExposition& kind : kExposition) appendKind(text, block, kind, sensors);
   return text;
 }
 
@@ -192,7 +185,7 @@ int main(int argc, char** argv) {
 
   // Read before the block and before OUTPUT: a refused file leaves OUTPUT as it was, and the
   // staleness alert tells the operator.
-  static SensorsFile sensors;
+  SensorsFile sensors;
   std::string problem;
   if (request.sensors && !readSensorsFile(request.sensorsPath, &sensors, &problem)) {
     std::fprintf(stderr, "korvalen-prometheus: %s\n", problem.c_str());

@@ -25,7 +25,7 @@
 #include <random>
 #include <vector>
 
-#include "common/quoting.h"
+#include "quoting.h"
 #include "textfile.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/block_encoder.h"
+#include "block_encoder.h"
 #include "sim_options.h"
 #include "sim_platform.h"
 

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string_view>
 
-#include "common/command_line.h"
+#include "command_line.h"
 
 namespace {
 

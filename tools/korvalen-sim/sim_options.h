@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/block_encoder.h"
-#include "common/command_line.h"
+#include "block_encoder.h"
+#include "command_line.h"
 #include "sim_platform.h"
 
 struct SimOptions {

@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "common/command_line_windows.h"
-#include "sensor/sensor_block.h"
+#include "command_line_windows.h"
+#include "sensor_block.h"
 #include "sim_platform.h"
 
 namespace {

@@ -9,21 +9,16 @@
 // Tables temperature, fan and voltage; their keys are positions, 0 to 31, as in the block. A
 // position may have `name`, `ignore` and its kind's limits: max and crit for a temperature, min
 // for a fan, min and max for a voltage.
-#ifndef KORVALEN_PROMETHEUS_SENSORS_FILE_H
-#define KORVALEN_PROMETHEUS_SENSORS_FILE_H
+#ifndef KORVALEN_EXPOSITION_SENSORS_FILE_H
+#define KORVALEN_EXPOSITION_SENSORS_FILE_H
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 
-#include "sensor/sensor_block.h"
+#include "exposition.h"
 
 inline constexpr int kConfigStatus = 78;  // EX_CONFIG: the sensors file is refused
-
-// A limit of a position's readings, in order: min <= max <= crit where given.
-enum class Limit { min, max, crit };
-inline constexpr int kLimitCount = 3;
 
 // What the file says of one position.
 struct SensorSettings {
@@ -46,17 +41,6 @@ struct SensorsFile {
   }
 };
 
-// A limit that a kind of reading may have.
-struct LimitOfKind {
-  Limit limit;
-  const char* key;     // in the file, and in --check's lines
-  const char* metric;  // korvalen-prometheus's gauge, and its help
-  const char* help;
-};
-
-// The limits of `kind`, in the order they are written.
-std::span<const LimitOfKind> limitsOf(ReadingKind kind);
-
 // Reads the sensors file at `path`. Returns true with `*file` filled; or false with `*problem`
 // set to one line, "FILE:LINE:COLUMN: what" (FILE alone where no place in it is to blame), when
 // the file cannot be read, is larger than 1 MiB, is not UTF-8 or not TOML, or holds anything but
@@ -73,4 +57,4 @@ std::string describeSensors(const SensorsFile& file);
 // a backslash and a double quote each after a backslash.
 std::string escapedLabelValue(const std::string& text);
 
-#endif  // KORVALEN_PROMETHEUS_SENSORS_FILE_H
+#endif  // KORVALEN_EXPOSITION_SENSORS_FILE_H

@@ -10,27 +10,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/quoting.h"
-#include "sensor/snapshot_report.h"
+#include "quoting.h"
+#include "snapshot_report.h"
 
 namespace {
 
 constexpr std::size_t kMaxFileBytes = 1024 * 1024;
-
-constexpr LimitOfKind kTemperatureLimits[] = {
-    {Limit::max, "max", "korvalen_temp_max_celsius",
-     "Temperature above which the sensor runs hot, degrees Celsius (sensors file)."},
-    {Limit::crit, "crit", "korvalen_temp_crit_celsius",
-     "Temperature at which the sensor is critical, degrees Celsius (sensors file)."}};
-constexpr LimitOfKind kFanLimits[] = {
-    {Limit::min, "min", "korvalen_fan_min_rpm",
-     "Fan speed below which the fan is slow, revolutions per minute (sensors file)."}};
-constexpr LimitOfKind kVoltageLimits[] = {
-    {Limit::min, "min", "korvalen_in_min_volts", "Lowest good voltage, volts (sensors file)."},
-    {Limit::max, "max", "korvalen_in_max_volts", "Highest good voltage, volts (sensors file)."}};
-
-// The table that holds each kind's positions, in the order of ReadingKind.
-constexpr const char* kTableNames[] = {"temperature", "fan", "voltage"};
 
 // A refusal: where in the file, and what.
 struct Refusal {
@@ -123,8 +108,8 @@ std::int32_t limitValue(const toml::node& node, const ReadingKindInfo& kind, con
 }
 
 // The limit of `kind` that `key` names, or none.
-const LimitOfKind* limitNamed(ReadingKind kind, std::string_view key) {
-  for (const LimitOfKind& limit : limitsOf(kind)) {
+const LimitExposition* limitNamed(ReadingKind kind, std::string_view key) {
+  for (const LimitExposition& limit : exposition(kind).limits) {
     if (key == limit.key) return &limit;
   }
   return nullptr;
@@ -133,7 +118,7 @@ const LimitOfKind* limitNamed(ReadingKind kind, std::string_view key) {
 // What `kind`'s positions may hold, for a message: "name, ignore, max and crit".
 std::string keysOf(ReadingKind kind) {
   std::string keys = "name, ignore";
-  const std::span<const LimitOfKind> limits = limitsOf(kind);
+  const std::span<const LimitExposition> limits = exposition(kind).limits;
   for (std::size_t i = 0; i < limits.size(); ++i)
     keys += (i + 1 == limits.size() ? " and " : ", ") + std::string(limits[i].key);
   return keys;
@@ -160,28 +145,26 @@ void readPosition(const toml::table& table, const ReadingKindInfo& kind, const s
       const auto* flag = node.as_boolean();
       if (flag == nullptr) throw Refusal{node.source().begin, named("not true or false")};
       settings->ignore = flag->get();
-    } else if (const LimitOfKind* limit = limitNamed(kind.kind, key.str())) {
+    } else if (const LimitExposition* limit = limitNamed(kind.kind, key.str())) {
       settings->limits[static_cast<int>(limit->limit)] = limitValue(node, kind, named);
     } else {
-      throw Refusal{key.source().begin, named("unknown key: a ") +
-                                            kTableNames[static_cast<int>(kind.kind)] + " takes " +
-                                            keysOf(kind.kind)};
+      throw Refusal{key.source().begin, named("unknown key: a ") + exposition(kind.kind).table +
+                                            " takes " + keysOf(kind.kind)};
     }
   }
-  // In order, min <= max <= crit, where given.
-  const std::optional<std::int32_t>* previous = nullptr;
-  const char* previousKey = "";
-  for (int which = 0; which < kLimitCount; ++which) {
-    const std::optional<std::int32_t>& limit = settings->limits[which];
-    if (!limit) continue;
-    const char* key = which == 0 ? "min" : which == 1 ? "max" : "crit";
-    if (previous != nullptr && **previous > *limit) {
-      throw Refusal{table.source().begin, where + ": " + previousKey + " " +
-                                              readingText(kind, **previous).text + " is above " +
-                                              key + " " + readingText(kind, *limit).text};
+  // In the order of Limit, min <= max <= crit, where given.
+  const LimitExposition* previous = nullptr;
+  for (const LimitExposition& limit : exposition(kind.kind).limits) {
+    const std::optional<std::int32_t>& value = settings->limit(limit.limit);
+    if (!value) continue;
+    if (const std::optional<std::int32_t> before =
+            previous != nullptr ? settings->limit(previous->limit) : std::nullopt;
+        before && *before > *value) {
+      throw Refusal{table.source().begin, where + ": " + previous->key + " " +
+                                              readingText(kind, *before).text + " is above " +
+                                              limit.key + " " + readingText(kind, *value).text};
     }
     previous = &limit;
-    previousKey = key;
   }
 }
 
@@ -190,7 +173,7 @@ void readDocument(const toml::table& document, SensorsFile* file) {
   for (const auto& [key, node] : document) {
     const ReadingKindInfo* kind = nullptr;
     for (const ReadingKindInfo& candidate : kReadingKinds) {
-      if (key.str() == kTableNames[static_cast<int>(candidate.kind)]) kind = &candidate;
+      if (key.str() == exposition(candidate.kind).table) kind = &candidate;
     }
     if (kind == nullptr) {
       throw Refusal{key.source().begin, std::string(key.str()) +
@@ -213,18 +196,6 @@ void readDocument(const toml::table& document, SensorsFile* file) {
 }
 
 }  // namespace
-
-std::span<const LimitOfKind> limitsOf(ReadingKind kind) {
-  switch (kind) {
-    case ReadingKind::temperatures:
-      return kTemperatureLimits;
-    case ReadingKind::fans:
-      return kFanLimits;
-    case ReadingKind::voltages:
-      break;
-  }
-  return kVoltageLimits;
-}
 
 bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem) {
   const std::string name = fileName(path);
@@ -293,11 +264,10 @@ std::string describeSensors(const SensorsFile& file) {
     for (unsigned position = 0; position < kMaxReadings; ++position) {
       const SensorSettings& settings = file.of(kind.kind, position);
       if (!settings.mentioned) continue;
-      lines +=
-          std::string(kTableNames[static_cast<int>(kind.kind)]) + " " + std::to_string(position);
+      lines += std::string(exposition(kind.kind).table) + " " + std::to_string(position);
       if (!settings.name.empty()) lines += " \"" + escapedLabelValue(settings.name) + "\"";
       if (settings.ignore) lines += " ignored";
-      for (const LimitOfKind& limit : limitsOf(kind.kind)) {
+      for (const LimitExposition& limit : exposition(kind.kind).limits) {
         if (const std::optional<std::int32_t>& value = settings.limit(limit.limit))
           lines += std::string(" ") + limit.key + " " + readingText(kind, *value).text;
       }

@@ -1,0 +1,89 @@
+// What the companions expose of a block, in one table: for each kind of reading its metric and
+// help, the table that names its positions in the sensors file, and its limits (the sensors
+// file's key, the limit's metric and help, and how a reading breaks it). The textfile, the
+// sensors file's schema, --check and the tests all read this table; nothing else spells a name.
+#ifndef KORVALEN_EXPOSITION_EXPOSITION_H
+#define KORVALEN_EXPOSITION_EXPOSITION_H
+
+#include <cstdint>
+#include <span>
+
+#include "sensor_block.h"
+
+// A gauge with a single value, written before the readings.
+struct Gauge {
+  const char* name;
+  const char* help;
+};
+
+inline constexpr Gauge kUpGauge{"korvalen_up", "1 when the Korvalen block was read, else 0."};
+inline constexpr Gauge kSnapshotStatusGauge{
+    "korvalen_snapshot_status",
+    "0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status."};
+inline constexpr Gauge kBlockVersionGauge{"korvalen_block_version", "The block's version field."};
+inline constexpr Gauge kBlockFlagsGauge{"korvalen_block_flags", "The block's flag word."};
+
+// A limit of a position's readings, in the order that holds between them: min <= max <= crit.
+enum class Limit { min, max, crit };
+inline constexpr int kLimitCount = 3;
+
+// How a reading breaks a limit.
+enum class Breach { below, above, atOrAbove };
+
+// Whether a reading of `entry` breaks a limit of `limit` by `breach` (both as the block holds
+// them).
+inline constexpr bool breaks(Breach breach, std::int32_t entry, std::int32_t limit) {
+  return breach == Breach::below   ? entry < limit
+         : breach == Breach::above ? entry > limit
+                                   : entry >= limit;
+}
+
+struct LimitExposition {
+  Limit limit;
+  const char* key;     // in the sensors file, and in --check's lines
+  const char* metric;  // the gauge of the limit, with the reading's labels
+  const char* help;
+  Breach breach;
+};
+
+struct KindExposition {
+  ReadingKind kind;
+  const char* table;   // the sensors file's table of the kind's positions
+  const char* metric;  // the gauge of the readings
+  const char* help;
+  std::span<const LimitExposition> limits;  // in the order they are written
+};
+
+inline constexpr LimitExposition kTemperatureLimits[] = {
+    {Limit::max, "max", "korvalen_temp_max_celsius",
+     "Temperature above which the sensor runs hot, degrees Celsius (sensors file).", Breach::above},
+    {Limit::crit, "crit", "korvalen_temp_crit_celsius",
+     "Temperature at which the sensor is critical, degrees Celsius (sensors file).",
+     Breach::atOrAbove}};
+inline constexpr LimitExposition kFanLimits[] = {
+    {Limit::min, "min", "korvalen_fan_min_rpm",
+     "Fan speed below which the fan is slow, revolutions per minute (sensors file).",
+     Breach::below}};
+inline constexpr LimitExposition kVoltageLimits[] = {
+    {Limit::min, "min", "korvalen_in_min_volts", "Lowest good voltage, volts (sensors file).",
+     Breach::below},
+    {Limit::max, "max", "korvalen_in_max_volts", "Highest good voltage, volts (sensors file).",
+     Breach::above}};
+
+// In the order of ReadingKind, which is the block's.
+inline constexpr KindExposition kExposition[] = {
+    {ReadingKind::temperatures, "temperature", "korvalen_temp_celsius",
+     "Temperature, degrees Celsius.", kTemperatureLimits},
+    {ReadingKind::fans, "fan", "korvalen_fan_rpm", "Fan speed, revolutions per minute.",
+     kFanLimits},
+    {ReadingKind::voltages, "voltage", "korvalen_in_volts", "Voltage, volts.", kVoltageLimits}};
+
+static_assert(kExposition[0].kind == ReadingKind::temperatures &&
+              kExposition[1].kind == ReadingKind::fans &&
+              kExposition[2].kind == ReadingKind::voltages);
+
+inline constexpr const KindExposition& exposition(ReadingKind kind) {
+  return kExposition[static_cast<int>(kind)];
+}
+
+#endif  // KORVALEN_EXPOSITION_EXPOSITION_H
