@@ -24,7 +24,6 @@ struct OutcomeRow {
   OutputSink sink = OutputSink::capture;
   std::string file = {};
   std::string written = {};  // when given, what {file} must hold afterwards
-  bool otherUsers = false;   // sets up files of another user: skipped where none can be had
 };
 class Outcome : public testing::TestWithParam<OutcomeRow> {};
 

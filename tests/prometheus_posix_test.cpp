@@ -1,5 +1,5 @@
-// korvalen-prometheus against the real node_exporter's textfile collector, and its file seen by a
-// reader while it is replaced.
+// korvalen-prometheus against the real node_exporter's textfile collector. How its file is
+// replaced stands in textfile_posix_test.cpp and shell/.
 #include <arpa/inet.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -150,87 +150,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::PrintToStringParamName());
 // clang-format on
 
-// A folder that the writer may not write to: the old file stays, and nothing is added.
-const char kUnwritableFolder[] = R"sh(mkdir "$1.d" && echo old >"$1.d/k.prom" && chmod 555 "$1.d" &&
-"$0" "$1.d/k.prom"; s=$?; ls "$1.d"; cat "$1.d/k.prom"; chmod 755 "$1.d"; rm -r "$1.d"; exit $s)sh";
-// A reader that polls the file while it is replaced 200 times finds it whole each time.
-const char kNeverSeenHalfWritten[] = R"sh(cp "$1" "$1.w" && "$0" "$1" && : >"$1.go" || exit
-(n=0; while [ -e "$1.go" ]; do n=$((n+1)); cmp -s "$1" "$1.w" || echo partial; done
-[ $n -gt 20 ] && echo polled) & for i in $(seq 200); do "$0" "$1"; done; rm "$1.go"; wait; rm "$1.w")sh";
-// In a scratch folder $1.d, OUTPUT as what is not a regular file: each refused, and left as it
-// was (the device is a link to /dev/null where mknod needs a power the test has not).
-const char kNotRegularFiles[] = R"sh(mkdir "$1.d" && cd "$1.d" && mkfifo fifo && mkdir folder &&
-(mknod device c 1 3 2>/dev/null || ln -s /dev/null device) && ln -s device to-device &&
-ln -s nowhere dangling && echo old >file && ln -s file to-file
-for f in device fifo folder to-device dangling; do "$0" $f; echo "$? $(stat -c %F $f)"; done
-"$0" to-file; echo "$? $(stat -c %F to-file) $(sed -n 3p file)"; ls; cd / && rm -r "$1.d")sh";
-// Temporaries beside OUTPUT: an abandoned one is removed; one that a live run holds, and files
-// that only look like ours, stay.
-const char kAbandoned[] = R"sh(mkdir "$1.d" && cd "$1.d" || exit
-touch .k.prom.tmp-gone12 .k.prom.tmp-held12 .k.prom.tmp-short k.prom.backup hold
-flock .k.prom.tmp-held12 sh -c 'while [ -e hold ]; do sleep 0.05; done' &
-until ! flock -n .k.prom.tmp-held12 true; do sleep 0.05; done
-"$0" k.prom; echo $?; rm hold; wait; ls -A; cd / && rm -r "$1.d")sh";
-// Runs killed by SIGKILL at random instants, then one more: nothing but OUTPUT is left, whole.
-// What the killed runs' runtime may print while it dies is not theirs to promise.
-const char kKilledRuns[] =
-    R"sh(mkdir "$1.d" && for i in $(seq 150); do "$0" "$1.d/k.prom" 2>/dev/null &
-p=$!; sleep 0.00$(shuf -i 0-9 -n 1); kill -9 $p 2>/dev/null; wait $p 2>/dev/null; done; "$0" "$1.d/k.prom"
-echo $?; ls -A "$1.d"; cat "$1.d/k.prom"; rm -r "$1.d")sh";
-// A SIGTERM while the new file has its temporary name, held there by strace: the run replaces
-// the file first, leaves no temporary, and ends as SIGTERM ends it.
-const char kStoppedWhileReplacing[] = R"sh(mkdir "$1.d" && cd "$1.d" && echo old >k.prom || exit
-strace -o trace -e trace=linkat -e inject=linkat:delay_exit=1000000 sh -c 'echo $$ >pid
-exec "$0" k.prom' "$0" & until grep -qs linkat trace; do sleep 0.01; done; kill "$(cat pid)"
-wait $! 2>/dev/null; echo $?; rm trace pid; ls -A; cat k.prom; cd / && rm -r "$1.d")sh";
-// Folders and links of another user on the way to OUTPUT: a link of theirs in a folder open to
-// all, a folder of theirs, a link of theirs to a folder of root's alone, and root's link into
-// their folder. Each is refused, and nothing is written anywhere; root's own link is followed.
-const char kOtherUsersPaths[] = R"sh(mkdir "$1.d" && cd "$1.d" && mkdir own && echo old >own/file &&
-mkdir -m 1777 shared && install -d -o nobody theirs && as() { setpriv --reuid=nobody \
---regid=nogroup --clear-groups "$@"; } && as ln -s ../own/file shared/k.prom && as ln -s \
-"$PWD/own" shared/folder && ln -s theirs/k.prom chain.prom && ln -s own/file own.prom || exit
-for f in shared/k.prom theirs/k.prom shared/folder/k.prom chain.prom own.prom; do "$0" "$f"
-echo $?; done; ls own theirs; sed -n 3p own/file; cd / && rm -r "$1.d")sh";
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     PrometheusPosix, Outcome,
     testing::ValuesIn(std::vector<OutcomeRow>{
-        {.name = "UnwritableFolder", .argv = {"{unprivileged}", "/bin/sh", "-c", kUnwritableFolder,
-          "{prometheus}", "{file}"}, .status = 3, .out = "k.prom\nold\n",
-          .err = "korvalen-prometheus: cannot write '{file}.d/k.prom': Permission denied\n"},
-        {.name = "NeverSeenHalfWritten", .argv = {"{sim}", "--sample", "--", "/bin/sh", "-c",
-          kNeverSeenHalfWritten, "{prometheus}", "{file}"}, .out = "polled\n",
-          .file = readTextfile(kSampleBlock)},
-        {.name = "NotARegularFile", .argv = {"/bin/sh", "-c", kNotRegularFiles, "{prometheus}",
-          "{file}"},
-          .out = "3 * special file\n3 fifo\n3 directory\n3 symbolic link\n3 symbolic link\n"
-          "0 symbolic link korvalen_up 0\ndangling\ndevice\nfifo\nfile\nfolder\nto-device\n"
-          "to-file\n",
-          .err = "korvalen-prometheus: cannot write 'device': not a regular file\n*\n*\n"
-          "*\nkorvalen-prometheus: cannot write 'dangling': not a regular file\nkorvalen-prometheus: "
-          "warning: 'to-file' is written, but collectors read only files named *.prom\n"},
-        {.name = "AbandonedTemporary", .argv = {"/bin/sh", "-c", kAbandoned, "{prometheus}",
-          "{file}"}, .out = "0\n.k.prom.tmp-held12\n.k.prom.tmp-short\nk.prom\nk.prom.backup\n"},
-        {.name = "KilledRuns", .argv = {"/bin/sh", "-c", kKilledRuns, "{prometheus}", "{file}"},
-          .out = "0\nk.prom\n" + down("1")},
-        {.name = "StoppedWhileReplacing", .argv = {"/bin/sh", "-c", kStoppedWhileReplacing,
-          "{prometheus}", "{file}"}, .out = "143\nk.prom\n" + down("1")},
-        {.name = "OtherUsersPaths", .argv = {"/bin/sh", "-c", kOtherUsersPaths, "{prometheus}",
-          "{file}"}, .out = "3\n3\n3\n3\n0\nown:\nfile\n\ntheirs:\nkorvalen_up 0\n",
-          .err = "korvalen-prometheus: cannot write 'shared/k.prom': '{file}.d/shared/k.prom' "
-          "belongs to nobody\nkorvalen-prometheus: cannot write 'theirs/k.prom': '{file}.d/theirs' "
-          "belongs to nobody\nkorvalen-prometheus: cannot write 'shared/folder/k.prom': "
-          "'{file}.d/shared/folder' belongs to nobody\nkorvalen-prometheus: cannot write "
-          "'chain.prom': '{file}.d/theirs' belongs to nobody\n", .otherUsers = true},
         {.name = "LineFeedInName", .argv = {"{prometheus}", "{file}-none\n/k.prom"}, .status = 3,
           .err = "korvalen-prometheus: cannot write '{file}-none'$'\\n''/k.prom': No such file "
-          "or directory\n"},
-        {.name = "LongestName", .argv = {"/bin/sh", "-c", "n=${1##*/}; f=$1$(printf %0$((250 - "
-          "${#n}))d 0).prom; \"$0\" \"$f\" && rm \"$f\"", "{prometheus}", "{file}"}},
-        {.name = "StderrClosedByReader", .argv = {"/bin/sh", "-c", "{ sleep 0.2; \"$0\" \"$1.txt\";"
-          " echo $? >\"$1.status\"; } 2>&1 | true; cat \"$1.status\"; rm \"$1.txt\" \"$1.status\"",
-          "{prometheus}", "{file}"}, .out = "0\n"}}),
+          "or directory\n"}}),
     testing::PrintToStringParamName());
 // clang-format on
 

@@ -44,9 +44,6 @@ int awaitEnd(BackgroundProcess& process);
 // none (Windows, a POSIX user other than root), otherwise run as the user nobody.
 std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv);
 
-// Whether the tests can make files and run programs as other users (POSIX root).
-bool canActAsOtherUsers();
-
 // POSIX only: `argv` run as `user` through setpriv, with the built programs in it copied where
 // that user can run them.
 std::vector<std::string> asUser(const std::string& user, const std::vector<std::string>& argv);

@@ -124,8 +124,6 @@ int awaitEnd(BackgroundProcess& process) {
   return -1;
 }
 
-bool canActAsOtherUsers() { return geteuid() == 0; }
-
 std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv) {
   return geteuid() == 0 ? asUser("nobody", argv) : argv;
 }

@@ -75,8 +75,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, OutputSink sink) 
   return result;
 }
 
-bool canActAsOtherUsers() { return false; }
-
 // Access here is the caller's own; nothing switches users.
 std::vector<std::string> withoutPrivilege(const std::vector<std::string>& argv) { return argv; }
 
