@@ -40,6 +40,8 @@ in_namespace() {
   setpriv --reuid="$collector" --regid="$(id -g "$collector")" --clear-groups \
     grep -qxF "$line" /var/lib/prometheus/node-exporter/korvalen.prom ||
     echo "node_exporter's user finds no '$line' in its folder"
+  [ "$user" != root ] || [ ! -L /var/lib/prometheus/node-exporter/korvalen.prom ] ||
+    echo "root's recipe wrote through a link, not into node_exporter's folder"
 }
 if [ "${1:-}" = --in-namespace ]; then
   shift
