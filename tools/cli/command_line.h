@@ -113,9 +113,11 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
                                                : ": unexpected argument" + std::string(strayHint)));
   } catch (const CLI::ArgumentMismatch&) {
     return usageError(app, mismatchMessage(app, words));
+  } catch (const CLI::ValidationError& error) {
+    return usageError(app, error.what());  // "OPTION: " and the validator's own words
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return printRequested(app, error);  // --help, --version
-    // No option here is required, converted or validated by CLI11, so nothing else is expected.
+    // The validators take every value that would not convert, and no option is required.
     return usageError(app, "the command line cannot be read");
   }
   return std::nullopt;

@@ -1,7 +1,6 @@
-// korvalen-sim's options, in two steps: declaring them to CLI11, which keeps each value as the
-// text it was given, and applying them, which parses each text once, straight into the block.
-// CLI11 alone would convert numbers with strtoll in base 0, which takes white space, '+', "0x"
-// and octal.
+// korvalen-sim's options, declared to CLI11 with their types and validators, then applied to the
+// block. Every number passes one strict decimal validator first: CLI11 alone would convert with
+// strtoll in base 0, which takes white space, '+', "0x" and octal.
 #include "sim_options.h"
 
 #include <algorithm>
@@ -71,13 +70,42 @@ struct UsageError {
   std::string message;
 };
 
-// The 16-bit field that `option` gave as `text`: a version, flags or a count.
-std::uint16_t field16(const CLI::Option* option, const std::string& text) {
-  const std::optional<long long> value = wholeNumber(text, 0, 65535);
-  if (!value) {
-    throw UsageError{option->get_name() + ": '" + text + "' is not a whole number from 0 to 65535"};
-  }
-  return static_cast<std::uint16_t>(*value);
+// The strict decimal validator: `text` must be a whole number from `least` to `most`, in base 10
+// alone; or, for a list of readings (`scaled` or not), comma-separated values of which none is
+// empty, decimals with at most two places or whole numbers as the kind takes.
+CLI::Validator wholeNumberFrom(long long least, long long most) {
+  // The text is given back as its plain decimal, so that CLI11's conversion, which reads a
+  // leading 0 as octal, reads the number that was meant.
+  return {[least, most](std::string& text) -> std::string {
+            const std::optional<long long> value = wholeNumber(text, least, most);
+            if (!value) {
+              return "'" + text + "' is not a whole number from " + std::to_string(least) + " to " +
+                     std::to_string(most);
+            }
+            text = std::to_string(*value);
+            return "";
+          },
+          "", "whole number"};
+}
+std::optional<std::int32_t> entryOf(std::string_view item, bool scaled) {
+  return scaled ? hundredths(item) : decimalNumber<std::int32_t>(item);
+}
+CLI::Validator readingList(bool scaled) {
+  return {[scaled](std::string& list) -> std::string {
+            for (std::size_t from = 0;; ++from) {
+              const std::size_t comma = std::min(list.find(',', from), list.size());
+              const std::string_view item = std::string_view(list).substr(from, comma - from);
+              if (item.empty()) return "'" + list + "' has an empty value";
+              if (!entryOf(item, scaled)) {
+                return "'" + std::string(item) +
+                       (scaled ? "' is not a decimal with at most two places from "
+                                 "-21474836.48 to 21474836.47"
+                               : "' is not a whole number from -2147483648 to 2147483647");
+              }
+              if ((from = comma) == list.size()) return "";
+            }
+          },
+          "", "readings"};
 }
 
 // One kind of reading on the command line: its lists of values and the count to publish, as
@@ -88,30 +116,21 @@ struct KindOptions {
   const char* countName;
   const char* valuesHelp;
   std::vector<std::string> lists{};
-  std::string count{};
+  std::uint16_t count = 0;
   CLI::Option* valuesOption = nullptr;
   CLI::Option* countOption = nullptr;
 };
 
-// The entries of every list of `kind`, in order: hundredths when scaled, whole 32-bit numbers
-// otherwise. CLI11's own splitting would drop empty items, so the lists are split here.
+// The entries of every list of `kind`, in order, which the validator has found good: hundredths
+// when scaled, whole 32-bit numbers otherwise. CLI11's own splitting would drop empty items, so
+// the lists are split here.
 std::vector<std::int32_t> entriesOf(const KindOptions& kind) {
   std::vector<std::int32_t> entries;
   for (const std::string& list : kind.lists) {
     for (std::size_t from = 0;; ++from) {
       const std::size_t comma = std::min(list.find(',', from), list.size());
-      const std::string_view item = std::string_view(list).substr(from, comma - from);
-      if (item.empty()) throw UsageError{kind.valuesName + (": '" + list + "' has an empty value")};
-      const std::optional<std::int32_t> entry =
-          readingKind(kind.kind).scaled ? hundredths(item) : decimalNumber<std::int32_t>(item);
-      if (!entry) {
-        throw UsageError{kind.valuesName + (": '" + std::string(item)) +
-                         (readingKind(kind.kind).scaled
-                              ? "' is not a decimal with at most two places from "
-                                "-21474836.48 to 21474836.47"
-                              : "' is not a whole number from -2147483648 to 2147483647")};
-      }
-      entries.push_back(*entry);
+      entries.push_back(*entryOf(std::string_view(list).substr(from, comma - from),
+                                 readingKind(kind.kind).scaled));
       if ((from = comma) == list.size()) break;
     }
   }
@@ -126,7 +145,7 @@ std::vector<std::int32_t> entriesOf(const KindOptions& kind) {
 // into it, so it stays where it was declared.
 struct GivenOptions {
   bool sample = false;
-  std::string version, flags;
+  std::uint16_t version = 0, flags = 0;
   CLI::Option* versionOption = nullptr;
   CLI::Option* flagsOption = nullptr;
   CLI::Option* rawOption = nullptr;
@@ -148,17 +167,21 @@ void declareOptions(CLI::App& app, GivenOptions& given, SimOptions& options) {
       app.add_flag("--sample", given.sample, "start from the sample readings, wherever it stands"));
   given.versionOption =
       app.add_option("--block-version", given.version, "the block's version field, 0 to 65535")
+          ->transform(wholeNumberFrom(0, 65535))
           ->option_text("N");
-  given.flagsOption =
-      app.add_option("--flags", given.flags, "the block's flag word, 0 to 65535")->option_text("N");
+  given.flagsOption = app.add_option("--flags", given.flags, "the block's flag word, 0 to 65535")
+                          ->transform(wholeNumberFrom(0, 65535))
+                          ->option_text("N");
   given.described.insert(given.described.end(), {given.versionOption, given.flagsOption});
   for (KindOptions& kind : given.kinds) {
     kind.valuesOption = app.add_option(kind.valuesName, kind.lists, kind.valuesHelp)
+                            ->check(readingList(readingKind(kind.kind).scaled))
                             ->option_text(readingKind(kind.kind).scaled ? "DECIMALS" : "N,...")
                             ->expected(1, static_cast<int>(kMaxReadings));
     kind.countOption =
         app.add_option(kind.countName, kind.count,
                        "the count to publish, 0 to 65535 (default:\nthe number of values)")
+            ->transform(wholeNumberFrom(0, 65535))
             ->option_text("N");
     given.described.push_back(kind.valuesOption);
     given.described.push_back(kind.countOption);
@@ -191,15 +214,15 @@ void applyOptions(const GivenOptions& given, SimOptions& options) {
     }
   }
   if (given.sample) options.block = sampleBlock();
-  if (*given.versionOption) options.block.version = field16(given.versionOption, given.version);
-  if (*given.flagsOption) options.block.flags = field16(given.flagsOption, given.flags);
+  if (*given.versionOption) options.block.version = given.version;
+  if (*given.flagsOption) options.block.flags = given.flags;
   for (const KindOptions& kind : given.kinds) {
     ReadingsDescription& readings = options.block.readings(kind.kind);
     if (*kind.valuesOption) {
       readings.entries = entriesOf(kind);
       readings.count = static_cast<std::uint16_t>(readings.entries.size());
     }
-    if (*kind.countOption) readings.count = field16(kind.countOption, kind.count);
+    if (*kind.countOption) readings.count = kind.count;
   }
 }
 
