@@ -9,8 +9,8 @@
 #      32-bit Wine;
 #   5. korvalen-prometheus with a sensors file that names and bounds all 96 positions, against
 #      the same run without one: time (hyperfine) and instructions (callgrind).
-# Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write; a sensors
-# file of 96 positions at most 1.2 times a run without one.
+# Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write. Section 5
+# has no target: it tells what a sensors file costs a run that a timer makes once a minute.
 # Usage: bench/bench.sh [ROUNDS [RUNS]]   (default 7 rounds of 500 runs per native command;
 #   section 5 takes five times the rounds of a fifth of the runs)
 set -euo pipefail
@@ -195,8 +195,7 @@ for round in $(seq "$sensors_rounds"); do
 done
 read -r plain_us sensors_ratio low high _ <<<"$(summarize_rounds "$work/sensors-rounds.txt")"
 read -r plain_cpu_us cpu_ratio cpu_low cpu_high _ <<<"$(summarize_rounds "$work/sensors-cpu.txt")"
-echo "without: median $plain_us us; with: ratio $sensors_ratio (rounds $low to $high)" \
-  "($(verdict "$sensors_ratio" 1.2) <= 1.2)"
+echo "without: median $plain_us us; with: ratio $sensors_ratio (rounds $low to $high)"
 echo "processor time alone: without $plain_cpu_us us; with: ratio $cpu_ratio (rounds $cpu_low" \
   "to $cpu_high)"
 plain_instructions=$(sim sh -c "$(declare -f instructions); instructions $plain")
