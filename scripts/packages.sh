@@ -3,7 +3,12 @@
 # shellcheck disable=SC2034 # the lists are read by the scripts that source this file
 
 # ensure_packages PACKAGE...: installs those of PACKAGE... that are not installed yet. A package
-# of another architecture (wine32:i386) has that architecture added first.
+# of another architecture (wine32:i386) has that architecture added first. A mirror that is
+# syncing may fail `apt-get update` on one index: the lists as they are may still serve, so it
+# goes on. Where the install fails after such an update, it tries once more from the base release
+# alone (an index that did not come makes that architecture's packages older than the native
+# ones, which multiarch packages must match); where that fails too, it names each package that
+# cannot be installed, with apt's reason, one line each, and fails.
 ensure_packages() {
   local missing=() package
   for package in "$@"; do
@@ -21,7 +26,11 @@ ensure_packages() {
         "${sudo[@]}" dpkg --add-architecture "${package#*:}" ;;
     esac
   done
-  "${sudo[@]}" apt-get update -qq >&2
+  local updated=1
+  if ! "${sudo[@]}" apt-get update -qq >&2; then
+    updated=0
+    echo "apt-get update failed (above); going on with the package lists as they are" >&2
+  fi
   # No service that a package brings (node_exporter's) starts at install: the tests start their
   # own and stop it. policy-rc.d is Debian's way to say so, where none says it already.
   local policy=/usr/sbin/policy-rc.d placed=0 status=0
@@ -30,10 +39,36 @@ ensure_packages() {
     "${sudo[@]}" chmod 755 "$policy"
     placed=1
   fi
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >&2 || status=$?
+  apt_install "${missing[@]}" || status=$?
+  if [ "$status" -ne 0 ] && [ "$updated" -eq 0 ]; then
+    local release
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ -n "$release" ]; then
+      echo "Installing again from $release alone, since its updates' lists did not all come" >&2
+      status=0
+      apt_install -o APT::Default-Release="$release" "${missing[@]}" || status=$?
+    fi
+  fi
   [ "$placed" -eq 0 ] || "${sudo[@]}" rm -f "$policy"
+  [ "$status" -eq 0 ] || uninstallable "${missing[@]}"
   return "$status"
+}
+
+# apt_install [OPTION...] PACKAGE...: apt-get install, quietly, without recommends.
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "$@" >&2
+}
+
+# uninstallable PACKAGE...: one line for each PACKAGE that apt cannot install, with its reason.
+uninstallable() {
+  local package reason
+  for package in "$@"; do
+    if ! reason=$(apt-get install -s -qq --no-install-recommends "$package" 2>&1 >/dev/null); then
+      reason=$(printf '%s\n' "$reason" | grep -E '^E: ' | head -n 1)
+      echo "cannot install $package: ${reason#E: }" >&2
+    fi
+  done
 }
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev libtomlplusplus-dev util-linux)
