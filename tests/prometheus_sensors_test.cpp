@@ -13,11 +13,11 @@ std::vector<std::string> written(std::vector<std::string> sim) {
   return sim;
 }
 
-// The sensors file `toml` refused with `what` at "LINE:COLUMN" (or "" for the file as a whole):
-// status 78, and OUTPUT, the file itself, left as it was.
+// The sensors file `toml` refused by --check with `what` at "LINE:COLUMN" (or "" for the file as
+// a whole): status 78, one line, and the file left as it was.
 OutcomeRow refused(const char* name, const std::string& toml, const std::string& what) {
   return {.name = name,
-          .argv = {"{prometheus}", "--sensors", "{file}", "{file}"},
+          .argv = {"{prometheus}", "--sensors", "{file}", "--check"},
           .status = 78,
           .err = "korvalen-prometheus: {file}:" + what + "\n",
           .file = toml,
@@ -41,6 +41,11 @@ name = "Beyond the count"
 )";
 const std::string kName = R"(name="CPU \"Package\" \\ 1"})";
 const KindExposition& temperature = exposition(ReadingKind::temperatures);
+std::string repeated(const std::string& text, int times) {
+  std::string all;
+  for (int i = 0; i < times; ++i) all += text;
+  return all;
+}
 const KindExposition& fan = exposition(ReadingKind::fans);
 
 // The gauge of `shown` (a kind or a limit) with a series for each of `labelsAndValues`.
@@ -56,14 +61,16 @@ INSTANTIATE_TEST_SUITE_P(
     PrometheusSensors, Outcome,
     testing::ValuesIn(std::vector<OutcomeRow>{
         {.name = "NamedIgnoredBounded", .argv = written({"--temperatures", "45.5,51", "--fans",
-          "1240,980", "--voltages", "12.1"}), .file = kExample, .written = readHead(1, 0) +
+          "1240,980", "--voltages", "12.1"}), .file = kExample, .written = readHead(1, 0, "1") +
           series(temperature, {"{sensor=\"0\"," + kName + " 45.50", "{sensor=\"1\"} 51.00"}) +
           series(temperature.limits[0], {"{sensor=\"0\"," + kName + " 85.00"}) +
           series(temperature.limits[1], {"{sensor=\"0\"," + kName + " 95.50"}) +
           series(fan, {"{sensor=\"0\"} 1240", "{sensor=\"1\",name=\"Rear fan\"} 980"}) +
           series(fan.limits[0], {"{sensor=\"1\",name=\"Rear fan\"} 300"})},
         {.name = "EmptyFileChangesNothing", .argv = written({"--sample"}), .file = " ",
-          .written = readTextfile(kSampleBlock)},
+          .written = readTextfile(kSampleBlock, "1")},
+        {.name = "EmptyFileChecked", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},
+          .out = "no positions: every reading by its position alone\n", .file = "# none yet\n"},
         {.name = "Check", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},
           .out = "temperature 0 \"CPU \\\"Package\\\" \\\\ 1\" max 85.00 crit 95.50\n"
           "temperature 5 \"Beyond the count\"\nfan 1 \"Rear fan\" min 300\nvoltage 0 ignored\n",
@@ -87,13 +94,37 @@ INSTANTIATE_TEST_SUITE_P(
                 "85.125 has more than two decimals"),
         refused("FanNotWhole", "[fan.0]\nmin = 300.5", "2:7: fan.0.min: 300.5 is not a whole "
                 "number"),
-        refused("NotToml", "[fan.0\nmin = 3", "1:7: not valid TOML"),
+        refused("HeaderNotClosed", "[fan.0\nmin = 3", "1:1: a table's name not closed by ]"),
+        refused("StringNotClosed", "[fan.0]\nname = \"Rear", "2:8: a string not closed"),
+        refused("NotAValue", "[fan.0]\nmin = fast", "2:7: not a value"),
+        refused("DefinedTwice", "[fan.0]\nmin = 3\n[fan.0]", "3:1: a table or key defined twice"),
+        refused("DeepHeader", "[a" + repeated(".a", 130000) + "]", "1:8: nests deeper than a "
+                "table, a position and a key"),
+        refused("DeepKeys", "a" + repeated(".a", 130000) + " = 1", "1:7: nests deeper than a "
+                "table, a position and a key"),
+        refused("DeepArrays", "a = " + std::string(100000, '['), "1:7: nests deeper than a "
+                "table, a position and a key"),
+        refused("LineFeedInKey", "[fan.0]\n\"x\\ny\" = 1", "2:1: fan.0.'x'$'\\n''y': unknown key:"
+                " a fan takes name, ignore and min"),
+        refused("EscapeAndNulInTable", "\"\\u001b[2J\\u0000\" = 1", "1:1: ''$'\\033''[2J'$'\\000'"
+                "'': unknown table: the tables are temperature, fan and voltage"),
+        refused("LargeFanNotWhole", "[fan.0]\nmin = 600000.5", "2:7: fan.0.min: 600000.5 is not a "
+                "whole number"),
+        refused("LargeThreeDecimals", "[temperature.0]\nmax = 5000.005", "2:7: temperature.0.max:"
+                " 5000.005 has more than two decimals"),
+        refused("CharacterOutsideString", "a = 1\n\xEF\xBB\xBE = 1", "2:1: not a key"),
+        refused("NulByte", std::string("[fan.0]\nmin = 3\0", 16), "2:8: a NUL byte, which no text "
+                "holds"),
         refused("NotUtf8", "[fan.1]\nname = \"\xC3\x28\"", "2:9: not UTF-8"),
         refused("NotepadUnicode", std::string("\xFF\xFE[\0", 4), " not UTF-8 but UTF-16, as "
                 "Notepad's \"Unicode\" saves it: save it as UTF-8"),
-        {.name = "MissingFile", .argv = {"{prometheus}", "--sensors", "{file}-none", "{file}"},
-          .status = 78, .err = "korvalen-prometheus: {file}-none: cannot be read: *\n",
-          .file = "old", .written = "old"}}),
+        {.name = "MissingFileTold", .argv = {"{sim}", "--sample", "--", "{prometheus}",
+          "--sensors", "{file}-none", "{file}"}, .status = 78,
+          .err = "korvalen-prometheus: {file}-none: cannot be read: *\n", .file = "old",
+          .written = head(0, "0")},
+        {.name = "FolderRefused", .argv = {"{prometheus}", "--sensors", "{folder}", "--check"},
+          .status = 78, .err = "korvalen-prometheus: {folder}: cannot be read: not a regular "
+          "file\n"}}),
     testing::PrintToStringParamName());
 // clang-format on
 

@@ -13,12 +13,20 @@ struct NamedBlockHandle {
   std::int64_t size;  // POSIX: the object's size when opened, or -1 if it is no regular object
 };
 
+// Why a block could not be opened.
+enum class OpenFailure {
+  missing,     // no block of that name
+  notTrusted,  // one there, but not ours to read: access refused, or on POSIX not trusted
+  other,       // any other failure of the call
+};
+
 // Opens the existing block called `name` for reading; never creates one. Returns true and sets
-// `*handle` on success; returns false when no such block exists or access is refused. On POSIX,
+// `*handle` on success; returns false when no such block exists or access is refused, and then
+// sets `*why` where it is given (on Windows from GetLastError, called only then). On POSIX,
 // where anyone may create an object under any name, an object owned by a user other than the
 // caller or root is refused too, and so is one that has a second name or that users other than
 // its owner may write.
-bool openNamedBlock(const char* name, NamedBlockHandle* handle);
+bool openNamedBlock(const char* name, NamedBlockHandle* handle, OpenFailure* why = nullptr);
 
 // Maps the first `size` bytes of the opened block read-only. Returns the address of the view, or
 // null when the block cannot be mapped, which includes a block smaller than `size` bytes where

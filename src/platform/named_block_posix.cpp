@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
@@ -37,7 +38,10 @@ void abandonCopy(int) { siglongjmp(copyFault, 1); }
 
 }  // namespace
 
-bool openNamedBlock(const char* name, NamedBlockHandle* handle) {
+bool openNamedBlock(const char* name, NamedBlockHandle* handle, OpenFailure* why) {
+  OpenFailure ignored;
+  if (why == nullptr) why = &ignored;
+  *why = OpenFailure::other;
   char objectName[kMaxObjectName + 1];
   const std::size_t length = std::strlen(name);
   if (length + 1 > kMaxObjectName) return false;
@@ -47,7 +51,12 @@ bool openNamedBlock(const char* name, NamedBlockHandle* handle) {
   // O_NONBLOCK: anyone may create entries in /dev/shm, and opening a FIFO planted under the
   // block's name would otherwise wait forever for a writer. It changes nothing for a real object.
   const int fd = shm_open(objectName, O_RDONLY | O_NONBLOCK, 0);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    *why = errno == ENOENT   ? OpenFailure::missing
+           : errno == EACCES ? OpenFailure::notTrusted
+                             : OpenFailure::other;
+    return false;
+  }
 
   // Any user can plant an object under the name, or take it before the monitor starts. Windows
   // looks the name up in the caller's own session, where other users cannot create objects; the
@@ -60,6 +69,7 @@ bool openNamedBlock(const char* name, NamedBlockHandle* handle) {
       (S_ISREG(status.st_mode) &&
        (status.st_nlink != 1 || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0))) {
     close(fd);
+    *why = OpenFailure::notTrusted;
     return false;
   }
   handle->value = fd;

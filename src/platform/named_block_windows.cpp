@@ -4,9 +4,17 @@
 
 #include "named_block.h"
 
-bool openNamedBlock(const char* name, NamedBlockHandle* handle) {
+bool openNamedBlock(const char* name, NamedBlockHandle* handle, OpenFailure* why) {
   HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
-  if (mapping == nullptr) return false;
+  if (mapping == nullptr) {
+    if (why != nullptr) {
+      const DWORD error = GetLastError();
+      *why = error == ERROR_FILE_NOT_FOUND  ? OpenFailure::missing
+             : error == ERROR_ACCESS_DENIED ? OpenFailure::notTrusted
+                                            : OpenFailure::other;
+    }
+    return false;
+  }
   handle->value = reinterpret_cast<std::intptr_t>(mapping);
   handle->size = -1;  // not known, nor needed: MapViewOfFile checks
   return true;

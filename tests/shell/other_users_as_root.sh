@@ -31,7 +31,7 @@ ls own | compare exp - || fail=1
 for f in theirs/k.prom chain.prom own.prom; do
   korvalen-prometheus "$f" || fail=1
 done
-compare ref.prom theirs/k.prom && compare ref.prom own/file || fail=1
+compare_textfiles ref.prom theirs/k.prom && compare_textfiles ref.prom own/file || fail=1
 [ "$(stat -c %U theirs/k.prom)" = root ] || fail=1
 
 Exit

@@ -18,7 +18,7 @@ for f in fifo folder device to-device dangling; do
   stat -c %F $f | compare before - || fail=1
 done
 korvalen-prometheus to-file.prom || fail=1
-test -L to-file.prom && compare ref.prom file || fail=1
+test -L to-file.prom && compare_textfiles ref.prom file || fail=1
 
 # A folder that the writer may not write to: the old file stays, and nothing is added.
 mkdir locked && echo old >locked/k.prom && chmod 555 locked || framework_failure_
@@ -52,7 +52,7 @@ done
 korvalen-prometheus killed/k.prom || fail=1
 echo k.prom >exp
 ls -A killed | compare exp - || fail=1
-compare ref.prom killed/k.prom || fail=1
+compare_textfiles ref.prom killed/k.prom || fail=1
 
 # A SIGTERM while the new file has its temporary name, held there by strace: the run replaces
 # the file first, leaves no temporary, and ends as SIGTERM ends it.
@@ -67,13 +67,13 @@ echo 143 >exp
 compare exp status || fail=1
 echo k.prom >exp
 ls -A stopped | compare exp - || fail=1
-compare ref.prom stopped/k.prom || fail=1
+compare_textfiles ref.prom stopped/k.prom || fail=1
 
 # A reader that polls the file while the monitor's readings replace it 200 times finds it whole
 # each time.
 korvalen-sim --sample -- korvalen-prometheus whole.prom || framework_failure_
 cp whole.prom polled.prom
-(n=0; while [ -e polled.prom.go ]; do n=$((n + 1)); cmp -s whole.prom polled.prom || echo partial
+(n=0; while [ -e polled.prom.go ]; do n=$((n + 1)); compare_textfiles whole.prom polled.prom >/dev/null || echo partial
 done; [ $n -gt 20 ] && echo polled) >poll & : >polled.prom.go
 # shellcheck disable=SC2016 # expanded by the monitor's command
 korvalen-sim --sample -- sh -c 'for i in $(seq 200); do korvalen-prometheus polled.prom; done' ||
@@ -85,7 +85,7 @@ compare exp poll || fail=1
 # The longest name a folder takes, temporaries and all; and a reader that closes standard error
 # before the run speaks, which ends well all the same.
 name=$(printf '%0250d.prom' 0)
-korvalen-prometheus "$name" && compare ref.prom "$name" || fail=1
+korvalen-prometheus "$name" && compare_textfiles ref.prom "$name" || fail=1
 { sleep 0.2; korvalen-prometheus closed.txt; echo $? >status; } 2>&1 | true
 echo 0 >exp
 compare exp status || fail=1

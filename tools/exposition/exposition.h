@@ -20,6 +20,18 @@ inline constexpr Gauge kUpGauge{"korvalen_up", "1 when the Korvalen block was re
 inline constexpr Gauge kSnapshotStatusGauge{
     "korvalen_snapshot_status",
     "0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status."};
+// Written only when the block was not read, with a label `reason` that says why.
+inline constexpr Gauge kDownReasonGauge{
+    "korvalen_down_reason",
+    "Why the block was not read: 1, with reason missing (no block), not_ours (a block there but "
+    "not ours to read) or not_mapped."};
+inline constexpr const char* kDownReasons[] = {"missing", "not_ours", "not_mapped"};
+// Written only with a sensors file.
+inline constexpr Gauge kSensorsFileGauge{
+    "korvalen_sensors_file_ok",
+    "1 when the sensors file was read, 0 when it was refused: then no reading is written."};
+inline constexpr Gauge kWrittenGauge{"korvalen_textfile_written_seconds",
+                                     "When this file was written, in seconds since 1970."};
 inline constexpr Gauge kBlockVersionGauge{"korvalen_block_version", "The block's version field."};
 inline constexpr Gauge kBlockFlagsGauge{"korvalen_block_flags", "The block's flag word."};
 

@@ -1,39 +1,37 @@
-// The sensors file, read with toml++. Every refusal is told in our own words, at the place in the
-// file that it is about: toml++'s own wording never reaches the operator.
+// The sensors file, read in three passes: the file itself (a regular file, UTF-8, no NUL), its
+// shape (toml_shape.h: nothing deeper than a table, a position and a key; the text of each
+// number kept), then toml++'s tree, held against the exposition's table. Every refusal is told
+// in our own words, at the place in the file that it is about, with any key it names quoted as
+// a file name is: toml++'s own wording never reaches the operator.
 #include "sensors_file.h"
 
 #include <toml++/toml.h>
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "quoting.h"
+#include "regular_file.h"
 #include "snapshot_report.h"
+#include "toml_shape.h"
 
 namespace {
 
 constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+constexpr int kDeepest = 3;  // a table, a position and a key
 
 // A refusal: where in the file, and what.
 struct Refusal {
-  toml::source_position at;  // line 0: the file as a whole
+  TextPlace at;  // line 0: the file as a whole
   std::string what;
 };
 
-// `path` as a message names it: as it stands, or quoted when it holds what could break the line.
-std::string fileName(const std::string& path) {
-  for (const char c : path) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '\'') return shellQuoted(path);
-  }
-  return path;
-}
+TextPlace placeOf(const toml::source_position& at) { return {at.line, at.column}; }
 
 // Where the first byte that is not UTF-8 lies in `text`, or line 0 when all of it is UTF-8.
-toml::source_position firstNonUtf8(std::string_view text) {
-  toml::source_position at{1, 1};
+TextPlace firstNonUtf8(std::string_view text) {
+  TextPlace at{1, 1};
   for (std::size_t i = 0; i < text.size(); ++at.column) {
     const auto lead = static_cast<unsigned char>(text[i]);
     const std::size_t length = lead < 0x80           ? 1
@@ -57,13 +55,22 @@ toml::source_position firstNonUtf8(std::string_view text) {
   return {};
 }
 
+// Where the first NUL byte lies in `text`, the UTF-8 before it counted in characters.
+TextPlace placeOfByte(std::string_view text, std::size_t offset) {
+  TextPlace at{1, 1};
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n')
+      at = {at.line + 1, 1};
+    else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+      ++at.column;
+  }
+  return at;
+}
+
 // Whether `name` holds a control character (C0, DEL or C1).
 bool hasControlCharacter(const std::string& name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    if (byte < 0x20 || byte == 0x7f) return true;
-    if (byte == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) < 0xA0)
-      return true;
+    if (isControlAt(name, i)) return true;
   }
   return false;
 }
@@ -78,32 +85,82 @@ std::optional<unsigned> positionOf(std::string_view key) {
   return position;
 }
 
-// The limit that `node` gives for a reading of `kind`, as the block would hold it (hundredths,
-// or a whole number for fans). Throws a Refusal, with what `named` makes of its reason, when it
-// is no number, or one that the reading's text cannot hold exactly, or beyond what a reading
-// can be.
+// The decimal `text` (TOML's: a sign, digits with '_' between them, a fraction, an exponent)
+// times 10^`places`, exactly. Throws a Refusal, with what `named` makes of its reason, when it is
+// not finite, when it has more decimals than `places`, or when it is far beyond any reading.
 template <class Naming>
-std::int32_t limitValue(const toml::node& node, const ReadingKindInfo& kind, const Naming& named) {
-  const double scale = kind.scaled ? kReadingScale : 1;
-  double value = 0;
-  if (const auto* whole = node.as_integer()) {
-    value = static_cast<double>(whole->get()) * scale;
-  } else if (const auto* decimal = node.as_floating_point()) {
-    value = decimal->get() * scale;
-    if (!std::isfinite(value)) throw Refusal{node.source().begin, named("not a finite number")};
-    // A decimal such as 85.1 is no exact binary fraction: nearly whole is whole.
-    if (std::fabs(value - std::round(value)) > 1e-6 * std::fmax(1, std::fabs(value))) {
-      char text[64];
-      std::snprintf(text, sizeof text, "%.15g%s", decimal->get(),
-                    kind.scaled ? " has more than two decimals" : " is not a whole number");
-      throw Refusal{node.source().begin, named(text)};
+long long exactDecimal(std::string_view text, int places, TextPlace at, const Naming& named) {
+  const std::string written(text);
+  std::string_view rest = text;
+  const bool negative = !rest.empty() && rest[0] == '-';
+  if (!rest.empty() && (rest[0] == '-' || rest[0] == '+')) rest.remove_prefix(1);
+  if (rest == "inf" || rest == "nan") throw Refusal{at, named("not a finite number")};
+  std::string digits;
+  long long exponent = places;
+  bool fraction = false;
+  std::size_t i = 0;
+  for (; i < rest.size() && rest[i] != 'e' && rest[i] != 'E'; ++i) {
+    if (rest[i] == '.') fraction = true;
+    if (rest[i] >= '0' && rest[i] <= '9') {
+      digits += rest[i];
+      if (fraction) --exponent;
     }
-  } else {
-    throw Refusal{node.source().begin, named("not a number")};
   }
-  value = std::round(value);
+  if (i < rest.size()) {
+    std::string power;
+    for (const char c : rest.substr(i + 1)) {
+      if (c != '_') power += c;
+    }
+    if (!power.empty() && power[0] == '+') power.erase(0, 1);
+    long long more = 0;
+    const auto [end, error] = std::from_chars(power.data(), power.data() + power.size(), more);
+    if (error != std::errc() || end != power.data() + power.size() || more > 100 || more < -100)
+      throw Refusal{at, named("beyond what a reading can be")};
+    exponent += more;
+  }
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+  for (; exponent < 0; ++exponent) {
+    if (!digits.empty() && digits.back() != '0') {
+      throw Refusal{
+          at,
+          named((written + (places > 0 ? " has more than two decimals" : " is not a whole number"))
+                    .c_str())};
+    }
+    if (!digits.empty()) digits.pop_back();
+  }
+  if (digits.size() + static_cast<std::size_t>(exponent) > 12)
+    throw Refusal{at, named("beyond what a reading can be")};
+  digits.append(static_cast<std::size_t>(exponent), '0');
+  long long value = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  return negative ? -value : value;
+}
+
+// The limit that `node` gives for a reading of `kind`, as the block would hold it (hundredths,
+// or a whole number for fans), judged exactly: a whole number from toml++'s integer, a decimal
+// from its text as written (`numbers`), never through a double. Throws a Refusal, with what
+// `named` makes of its reason, when it is no number, or one that the reading's text cannot hold
+// exactly, or beyond what a reading can be.
+template <class Naming>
+std::int32_t limitValue(const toml::node& node, const ReadingKindInfo& kind,
+                        const NumberTexts& numbers, const Naming& named) {
+  const TextPlace at = placeOf(node.source().begin);
+  const int places = kind.scaled ? 2 : 0;
+  long long value = 0;
+  if (const auto* whole = node.as_integer()) {
+    const std::int64_t given = whole->get();
+    if (given < -100000000000LL || given > 100000000000LL)
+      throw Refusal{at, named("beyond what a reading can be")};
+    value = given * (kind.scaled ? 100 : 1);
+  } else if (node.is_floating_point()) {
+    const auto text = numbers.find({at.line, at.column});
+    if (text == numbers.end()) throw Refusal{at, named("not a number")};
+    value = exactDecimal(text->second, places, at, named);
+  } else {
+    throw Refusal{at, named("not a number")};
+  }
   if (value < INT32_MIN || value > INT32_MAX)
-    throw Refusal{node.source().begin, named("beyond what a reading can be")};
+    throw Refusal{at, named("beyond what a reading can be")};
   return static_cast<std::int32_t>(value);
 }
 
@@ -126,30 +183,31 @@ std::string keysOf(ReadingKind kind) {
 
 // Reads one position's table into `settings`. Throws a Refusal.
 void readPosition(const toml::table& table, const ReadingKindInfo& kind, const std::string& where,
-                  SensorSettings* settings) {
+                  const NumberTexts& numbers, SensorSettings* settings) {
   settings->mentioned = true;
   for (const auto& [key, node] : table) {
     // What a refusal names; made only for one.
     const std::string_view keyName = key.str();
     const auto named = [&where, keyName](const char* what) {
-      return where + "." + std::string(keyName) + ": " + what;
+      return where + "." + shownName(std::string(keyName)) + ": " + what;
     };
     if (key.str() == "name") {
       const auto* text = node.as_string();
-      if (text == nullptr) throw Refusal{node.source().begin, named("not a string")};
+      if (text == nullptr) throw Refusal{placeOf(node.source().begin), named("not a string")};
       settings->name = text->get();
-      if (settings->name.empty()) throw Refusal{node.source().begin, named("empty")};
+      if (settings->name.empty()) throw Refusal{placeOf(node.source().begin), named("empty")};
       if (hasControlCharacter(settings->name))
-        throw Refusal{node.source().begin, named("holds a control character")};
+        throw Refusal{placeOf(node.source().begin), named("holds a control character")};
     } else if (key.str() == "ignore") {
       const auto* flag = node.as_boolean();
-      if (flag == nullptr) throw Refusal{node.source().begin, named("not true or false")};
+      if (flag == nullptr) throw Refusal{placeOf(node.source().begin), named("not true or false")};
       settings->ignore = flag->get();
     } else if (const LimitExposition* limit = limitNamed(kind.kind, key.str())) {
-      settings->limits[static_cast<int>(limit->limit)] = limitValue(node, kind, named);
+      settings->limits[static_cast<int>(limit->limit)] = limitValue(node, kind, numbers, named);
     } else {
-      throw Refusal{key.source().begin, named("unknown key: a ") + exposition(kind.kind).table +
-                                            " takes " + keysOf(kind.kind)};
+      throw Refusal{
+          placeOf(key.source().begin),
+          named("unknown key: a ") + exposition(kind.kind).table + " takes " + keysOf(kind.kind)};
     }
   }
   // In the order of Limit, min <= max <= crit, where given.
@@ -160,102 +218,99 @@ void readPosition(const toml::table& table, const ReadingKindInfo& kind, const s
     if (const std::optional<std::int32_t> before =
             previous != nullptr ? settings->limit(previous->limit) : std::nullopt;
         before && *before > *value) {
-      throw Refusal{table.source().begin, where + ": " + previous->key + " " +
-                                              readingText(kind, *before).text + " is above " +
-                                              limit.key + " " + readingText(kind, *value).text};
+      throw Refusal{placeOf(table.source().begin),
+                    where + ": " + previous->key + " " + readingText(kind, *before).text +
+                        " is above " + limit.key + " " + readingText(kind, *value).text};
     }
     previous = &limit;
   }
 }
 
 // Reads the document `document` into `file`. Throws a Refusal.
-void readDocument(const toml::table& document, SensorsFile* file) {
+void readDocument(const toml::table& document, const NumberTexts& numbers, SensorsFile* file) {
   for (const auto& [key, node] : document) {
     const ReadingKindInfo* kind = nullptr;
     for (const ReadingKindInfo& candidate : kReadingKinds) {
       if (key.str() == exposition(candidate.kind).table) kind = &candidate;
     }
     if (kind == nullptr) {
-      throw Refusal{key.source().begin, std::string(key.str()) +
-                                            ": unknown table: the tables are temperature, fan "
-                                            "and voltage"};
+      throw Refusal{placeOf(key.source().begin),
+                    shownName(std::string(key.str())) +
+                        ": unknown table: the tables are temperature, fan "
+                        "and voltage"};
     }
     const auto* positions = node.as_table();
     if (positions == nullptr)
-      throw Refusal{node.source().begin, std::string(key.str()) + ": not a table"};
+      throw Refusal{placeOf(node.source().begin),
+                    shownName(std::string(key.str())) + ": not a table"};
     for (const auto& [positionKey, settings] : *positions) {
-      const std::string where = std::string(key.str()) + "." + std::string(positionKey.str());
+      const std::string where =
+          std::string(key.str()) + "." + shownName(std::string(positionKey.str()));
       const std::optional<unsigned> position = positionOf(positionKey.str());
       if (!position)
-        throw Refusal{positionKey.source().begin, where + ": not a position: they are 0 to 31"};
+        throw Refusal{placeOf(positionKey.source().begin),
+                      where + ": not a position: they are 0 to 31"};
       const auto* table = settings.as_table();
-      if (table == nullptr) throw Refusal{settings.source().begin, where + ": not a table"};
-      readPosition(*table, *kind, where, &file->positions[static_cast<int>(kind->kind)][*position]);
+      if (table == nullptr)
+        throw Refusal{placeOf(settings.source().begin), where + ": not a table"};
+      readPosition(*table, *kind, where, numbers,
+                   &file->positions[static_cast<int>(kind->kind)][*position]);
     }
   }
 }
 
+// Reads `text` into `file`. Throws a Refusal.
+void readText(std::string_view text, SensorsFile* file) {
+  if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF" ||
+      (text.size() > 1 && (text[0] == '\0' || text[1] == '\0'))) {
+    throw Refusal{{}, "not UTF-8 but UTF-16, as Notepad's \"Unicode\" saves it: save it as UTF-8"};
+  }
+  if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos)
+    throw Refusal{placeOfByte(text, nul), "a NUL byte, which no text holds"};
+  if (const TextPlace bad = firstNonUtf8(text); bad.line != 0) throw Refusal{bad, "not UTF-8"};
+  NumberTexts numbers;
+  if (const std::optional<TextProblem> problem = checkShape(text, kDeepest, &numbers))
+    throw Refusal{problem->at, problem->what};
+  toml::table document;
+  try {
+    document = toml::parse(text);
+  } catch (const toml::parse_error& error) {
+    // toml++ tells its errors only in its own words: a redefinition is the one worth naming.
+    const bool twice = error.description().find("redefine") != std::string_view::npos;
+    throw Refusal{placeOf(error.source().begin),
+                  twice ? "a table or key defined twice" : "not valid TOML"};
+  }
+  *file = SensorsFile{};
+  readDocument(document, numbers, file);
+}
+
 }  // namespace
 
-bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem) {
-  const std::string name = fileName(path);
-  // Read in pieces, up to one byte more than allowed, into text sized once where the file tells
-  // its size: every page a run touches first costs it, so a small file costs only its own.
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  std::string text;
-  if (in != nullptr) {
-    std::setvbuf(in, nullptr, _IONBF, 0);  // the pieces are the buffer
-    if (std::fseek(in, 0, SEEK_END) == 0) {
-      if (const long size = std::ftell(in); size > 0)
-        text.reserve(std::min(static_cast<std::size_t>(size), kMaxFileBytes + 1));
-      std::rewind(in);
-    }
-  }
-  char piece[4096];
-  // A short piece is the end of the file, or an error.
-  for (std::size_t got = sizeof piece;
-       in != nullptr && got == sizeof piece && text.size() <= kMaxFileBytes;) {
-    got = std::fread(piece, 1, sizeof piece, in);
-    text.append(piece, got);
-  }
-  const int error = errno;
-  if (in == nullptr || std::ferror(in) != 0) {
-    if (in != nullptr) std::fclose(in);
-    *problem = name + ": cannot be read: " + std::strerror(error);
-    return false;
-  }
-  std::fclose(in);
-  if (text.size() > kMaxFileBytes) {
-    *problem = name + ": larger than 1 MiB, which no sensors file needs";
-    return false;
-  }
-  if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0 ||
-      text.find('\0') != std::string::npos) {
-    *problem = name + ": not UTF-8 but UTF-16, as Notepad's \"Unicode\" saves it: save it as UTF-8";
-    return false;
-  }
+bool parseSensorsText(std::string_view text, const std::string& name, SensorsFile* file,
+                      std::string* problem) {
   try {
-    toml::table document;
-    try {
-      document = toml::parse(text);
-    } catch (const toml::parse_error& error) {
-      // toml++ refuses bytes that are not UTF-8 too: say which it was.
-      if (const toml::source_position bad = firstNonUtf8(text); bad.line != 0)
-        throw Refusal{bad, "not UTF-8"};
-      throw Refusal{error.source().begin, "not valid TOML"};
-    }
-    for (SensorSettings(&kind)[kMaxReadings] : file->positions) {
-      for (SensorSettings& settings : kind) settings = {};
-    }
-    readDocument(document, file);
+    readText(text, file);
   } catch (const Refusal& refusal) {
-    *problem = name;
+    *problem = shownName(name);
     if (refusal.at.line != 0)
       *problem += ":" + std::to_string(refusal.at.line) + ":" + std::to_string(refusal.at.column);
     *problem += ": " + refusal.what;
     return false;
   }
   return true;
+}
+
+bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem) {
+  std::string text, reason;
+  if (!readRegularFile(path, kMaxFileBytes, &text, &reason)) {
+    *problem = shownName(path) + ": cannot be read: " + reason;
+    return false;
+  }
+  if (text.size() > kMaxFileBytes) {
+    *problem = shownName(path) + ": larger than 1 MiB, which no sensors file needs";
+    return false;
+  }
+  return parseSensorsText(text, path, file, problem);
 }
 
 std::string describeSensors(const SensorsFile& file) {
@@ -274,7 +329,7 @@ std::string describeSensors(const SensorsFile& file) {
       lines += "\n";
     }
   }
-  return lines;
+  return lines.empty() ? "no positions: every reading by its position alone\n" : lines;
 }
 
 std::string escapedLabelValue(const std::string& text) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "exposition.h"
 
@@ -42,15 +43,23 @@ struct SensorsFile {
 };
 
 // Reads the sensors file at `path`. Returns true with `*file` filled; or false with `*problem`
-// set to one line, "FILE:LINE:COLUMN: what" (FILE alone where no place in it is to blame), when
-// the file cannot be read, is larger than 1 MiB, is not UTF-8 or not TOML, or holds anything but
-// the tables, positions, keys and values above: a name empty or with a control character, a
-// limit that a reading's text cannot hold exactly (85.125; a fan's 300.5), min above max or max
-// above crit.
+// set to one line with no control character, "FILE:LINE:COLUMN: what" (FILE alone where no
+// place in it is to blame; FILE and any key quoted where they hold what could break the line),
+// when the file is not a regular file (refused without waiting on a FIFO) or cannot be read, is
+// larger than 1 MiB, is UTF-16, holds a NUL byte, is not UTF-8 or not TOML (a string not closed,
+// a value that is not one, a table or key defined twice), nests deeper than a table, a position
+// and a key, or holds anything but the tables, positions, keys and values above: a name empty
+// or with a control character, a limit that a reading's text cannot hold exactly (85.125,
+// 5000.005; a fan's 300.5, judged from the text as written), min above max or max above crit.
 bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem);
 
+// The same for a file's text already read, named `name` in the message.
+bool parseSensorsText(std::string_view text, const std::string& name, SensorsFile* file,
+                      std::string* problem);
+
 // One line for each position that `file` mentions, by kind and position:
-// `temperature 0 "CPU Package" max 85.00 crit 95.00`, `voltage 7 ignored`.
+// `temperature 0 "CPU Package" max 85.00 crit 95.00`, `voltage 7 ignored`; for a file that
+// mentions none, "no positions: every reading by its position alone".
 std::string describeSensors(const SensorsFile& file);
 
 // `text` escaped as a label value of Prometheus' text format, and as --check shows a name:

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <string>
 
@@ -24,6 +25,9 @@ namespace {
 // How reading the block went.
 enum class ReadOutcome { read, notOpened, notMapped };
 
+// Whether a sensors file was given, and how reading it went.
+enum class SensorsOutcome { none, read, refused };
+
 // korvalen-snapshot's status for the same block: what korvalen_snapshot_status reports.
 int snapshotStatusOf(ReadOutcome outcome) {
   return outcome == ReadOutcome::read        ? kStatusReported
@@ -31,12 +35,20 @@ int snapshotStatusOf(ReadOutcome outcome) {
                                              : kStatusMapFailed;
 }
 
+// The reason korvalen_down_reason gives for `outcome`, and `why` it was not opened.
+const char* downReasonOf(ReadOutcome outcome, OpenFailure why) {
+  if (outcome == ReadOutcome::notMapped) return kDownReasons[2];
+  return why == OpenFailure::missing      ? kDownReasons[0]
+         : why == OpenFailure::notTrusted ? kDownReasons[1]
+                                          : kDownReasons[2];
+}
+
 // Reads the block once into `copy`. Returns read with `copy` filled, notOpened when the block
-// cannot be opened (missing, refused, another user's), notMapped when it cannot be mapped or its
-// memory goes away while it is read.
-ReadOutcome readBlock(std::uint8_t (&copy)[kSensorBlockSize]) {
+// cannot be opened (missing, refused, another user's: `*why` says which), notMapped when it
+// cannot be mapped or its memory goes away while it is read.
+ReadOutcome readBlock(std::uint8_t (&copy)[kSensorBlockSize], OpenFailure* why) {
   NamedBlockHandle handle;
-  if (!openNamedBlock(kSensorMappingName, &handle)) return ReadOutcome::notOpened;
+  if (!openNamedBlock(kSensorMappingName, &handle, why)) return ReadOutcome::notOpened;
   const volatile std::uint8_t* view = mapNamedBlock(handle, kSensorBlockSize);
   const bool copied = view != nullptr && copyNamedBlock(view, kSensorBlockSize, copy);
   closeNamedBlock(handle);
@@ -100,14 +112,32 @@ void appendKind(std::string& text, const SensorBlock& block, const KindExpositio
   }
 }
 
-// The textfile for `outcome`, with the readings of `block` when it was read, named, ignored and
-// bounded as `sensors` says. Lines end in LF.
-std::string textfileOf(ReadOutcome outcome, const SensorBlock& block, const SensorsFile& sensors) {
-  const bool read = outcome == ReadOutcome::read;
+// What a run found: the block, why it was not opened, the sensors file, and when.
+struct Found {
+  ReadOutcome outcome;
+  OpenFailure why;
+  SensorsOutcome sensors;
+  std::time_t when;
+};
+
+// The textfile for what a run `found`, with the readings of `block` when it was read, named,
+// ignored and bounded as `sensors` says; none when the sensors file was refused, since a reading
+// must never look named or bounded by a file that was not read. Lines end in LF.
+std::string textfileOf(const Found& found, const SensorBlock& block, const SensorsFile& sensors) {
+  const bool read = found.outcome == ReadOutcome::read;
   std::string text;
   appendGauge(text, kUpGauge, read ? "1" : "0");
-  appendGauge(text, kSnapshotStatusGauge, std::to_string(snapshotStatusOf(outcome)));
-  if (!read) return text;  // a stale reading must never look live
+  appendGauge(text, kSnapshotStatusGauge, std::to_string(snapshotStatusOf(found.outcome)));
+  if (!read) {
+    appendHead(text, kDownReasonGauge.name, kDownReasonGauge.help);
+    text.append(kDownReasonGauge.name).append("{reason=\"");
+    text.append(downReasonOf(found.outcome, found.why)).append("\"} 1\n");
+  }
+  if (found.sensors != SensorsOutcome::none)
+    appendGauge(text, kSensorsFileGauge, found.sensors == SensorsOutcome::read ? "1" : "0");
+  appendGauge(text, kWrittenGauge, std::to_string(static_cast<long long>(found.when)));
+  // A stale reading must never look live, nor one look named by a file that was not read.
+  if (!read || found.sensors == SensorsOutcome::refused) return text;
   appendGauge(text, kBlockVersionGauge, std::to_string(block.version()));
   appendGauge(text, kBlockFlagsGauge, std::to_string(block.flags()));
   for (const KindExposition& kind : kExposition) appendKind(text, block, kind, sensors);
@@ -119,6 +149,38 @@ bool namedForCollectors(const std::string& path) {
   const std::string suffix = ".prom";
   return path.size() >= suffix.size() &&
          path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The metrics, as the help lists them, from the exposition's table.
+std::string metricsHelp() {
+  std::string text = std::string("Metrics: ") + kUpGauge.name + ", " + kSnapshotStatusGauge.name +
+                     ", " + kWrittenGauge.name + ", " + kDownReasonGauge.name +
+                     " when the block was not read, " + kSensorsFileGauge.name +
+                     " with a sensors file; when the block was read " + kBlockVersionGauge.name +
+                     ", " + kBlockFlagsGauge.name;
+  std::string limits;
+  for (const KindExposition& kind : kExposition) {
+    text += std::string(", ") + kind.metric;
+    for (const LimitExposition& limit : kind.limits) limits += std::string(", ") + limit.metric;
+  }
+  return text + ", one series per reading, labelled sensor=\"0\" and up, and name=\"...\" where " +
+         "the sensors file names it; the file's limits as " + limits.substr(2) + ".";
+}
+
+// `text` broken into lines of at most 80 columns, between words.
+std::string wrapped(const std::string& text) {
+  std::string lines, line;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t space = std::min(text.find(' ', from), text.size());
+    const std::string word = text.substr(from, space - from);
+    if (!line.empty() && line.size() + 1 + word.size() > 80) {
+      lines += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    from = space + 1;
+  }
+  return lines + line;
 }
 
 // What the command line asks for.
@@ -152,19 +214,13 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
           ->option_text("FILE");
   app.add_flag("--check", request->check,
                "check the sensors file alone, print what it says\nof each position, and exit");
-  app.footer(
-      "Metrics: korvalen_up, korvalen_snapshot_status, and when the block was read\n"
-      "korvalen_block_version, korvalen_block_flags, korvalen_temp_celsius,\n"
-      "korvalen_fan_rpm and korvalen_in_volts, one series per reading, labelled\n"
-      "sensor=\"0\" and up, and name=\"...\" where the sensors file names it; the\n"
-      "file's limits as korvalen_temp_max_celsius, korvalen_temp_crit_celsius,\n"
-      "korvalen_fan_min_rpm, korvalen_in_min_volts and korvalen_in_max_volts.\n\n"
-      "OUTPUT may be missing, a regular file, or a link to one (whose file is\n"
-      "replaced); anything else is refused and left as it is.\n\n"
-      "Exit status: 0 OUTPUT written, whether the block was read or not, or the\n"
-      "sensors file checked; 3 OUTPUT not written and left as it was; 64 bad usage;\n"
-      "74 help, version or check not written; 78 sensors file refused, OUTPUT left\n"
-      "as it was.");
+  app.footer(wrapped(metricsHelp()) +
+             "\n\nOUTPUT may be missing, a regular file, or a link to one (whose file is\n"
+             "replaced); anything else is refused and left as it is.\n\n"
+             "Exit status: 0 OUTPUT written, whether the block was read or not, or the\n"
+             "sensors file checked; 3 OUTPUT not written and left as it was; 64 bad usage;\n"
+             "74 help, version or check not written; 78 sensors file refused: OUTPUT\n"
+             "written without readings, and korvalen_sensors_file_ok 0 (--check: nothing).");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
   request->sensors = sensorsGiven->count() != 0;
   const bool check = request->check;
@@ -183,13 +239,15 @@ int main(int argc, char** argv) {
   Request request;
   if (const std::optional<int> status = readRequest(argc, argv, &request)) return *status;
 
-  // Read before the block and before OUTPUT: a refused file leaves OUTPUT as it was, and the
-  // staleness alert tells the operator.
+  // A refused file is told on stderr and by the status, and OUTPUT says so to the alerts, with
+  // the block's state and no readings.
   SensorsFile sensors;
   std::string problem;
+  SensorsOutcome sensorsOutcome = request.sensors ? SensorsOutcome::read : SensorsOutcome::none;
   if (request.sensors && !readSensorsFile(request.sensorsPath, &sensors, &problem)) {
     std::fprintf(stderr, "korvalen-prometheus: %s\n", problem.c_str());
-    return kConfigStatus;
+    if (request.check) return kConfigStatus;
+    sensorsOutcome = SensorsOutcome::refused;
   }
   if (request.check) {
     const std::string lines = describeSensors(sensors);
@@ -200,9 +258,11 @@ int main(int argc, char** argv) {
 
   const std::string& output = request.output;
   std::uint8_t copy[kSensorBlockSize] = {};
-  const ReadOutcome outcome = readBlock(copy);
+  Found found{ReadOutcome::read, OpenFailure::other, sensorsOutcome, 0};
+  found.outcome = readBlock(copy, &found.why);
+  found.when = std::time(nullptr);
   std::string reason;
-  if (!replaceFile(output, textfileOf(outcome, SensorBlock{copy}, sensors), &reason)) {
+  if (!replaceFile(output, textfileOf(found, SensorBlock{copy}, sensors), &reason)) {
     std::fprintf(stderr, "korvalen-prometheus: cannot write %s: %s\n", shellQuoted(output).c_str(),
                  reason.c_str());
     return kStatusWriteFailed;
@@ -213,5 +273,5 @@ int main(int argc, char** argv) {
                  "named *.prom\n",
                  shellQuoted(output).c_str());
   }
-  return 0;
+  return sensorsOutcome == SensorsOutcome::refused ? kConfigStatus : 0;
 }
