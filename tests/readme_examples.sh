@@ -6,11 +6,12 @@
 
 # in_namespace RECIPE USER FOLDER WORK [LINE]: runs RECIPE, with USER for its user alice, as root
 # in a mount namespace of its own where /etc is an overlay and /var/lib, /dev/shm and /usr/local
-# are scratch, /usr/local holding the programs and the example sensors file, and
-# /var/lib/prometheus owned by node_exporter's user as Debian leaves it; then the cron line it
-# wrote, as that line's user, while USER's monitor runs. That must give korvalen_up 1 (and LINE,
-# when given) in node_exporter's own folder, with its settings unchanged, for its user to read.
-# Prints what is wrong.
+# are scratch, /usr/local holding what `cmake --install` puts there from the build FOLDER, and
+# /var/lib/prometheus owned by node_exporter's user as Debian leaves it; systemctl only notes
+# what it is asked. Then one run as the recipe set it up, while USER's monitor runs: the cron
+# line it wrote, as that line's user, or else the service, as systemd would start it. That must
+# give korvalen_up 1 (and LINE, when given) in node_exporter's own folder, with its settings
+# unchanged, for its user to read. Prints what is wrong.
 in_namespace() {
   recipe=$1 user=$2 folder=$3 work=$4 line=${5:-korvalen_up 1}
   collector=$(id -u prometheus 2>/dev/null || id -u nobody)
@@ -20,28 +21,69 @@ in_namespace() {
     mount -t tmpfs tmpfs "$scratch" || return 1
   done
   install -d -o "$collector" /var/lib/prometheus && install -d /var/lib/prometheus/node-exporter
-  install -d /usr/local/bin /usr/local/share/korvalen-snapshot
-  cp "$folder/korvalen-prometheus" "$folder/korvalen-sim" /usr/local/bin/
-  cp "$(dirname "$0")/../prometheus/sensors.example.toml" /usr/local/share/korvalen-snapshot/
-  (cd / && sed "s/^user=alice\$/user=$user/" "$recipe" | sh -e) >/dev/null || return 1
-  [ ! -e "$etc/upper/default" ] || echo "node_exporter's settings changed"
-  set -f # the line's times are asterisks
-  # shellcheck disable=SC2046 # the line's words, as cron splits them
-  set -- $(cat /etc/cron.d/korvalen)
-  runas=$6
-  shift 6
+  cmake --install "$folder" --prefix /usr/local >/dev/null || return 1
+  mkdir -p "$work/stubs" && printf '#!/bin/sh\necho "$*" >>"%s/systemctl.calls"\n' "$work" \
+    >"$work/stubs/systemctl" && chmod 755 "$work/stubs/systemctl"
+  (cd / && sed "s/^user=alice\$/user=$user/" "$recipe" | PATH=$work/stubs:$PATH sh -e) >/dev/null ||
+    return 1
+  [ ! -e "$etc/upper/default/prometheus-node-exporter" ] || echo "node_exporter's settings changed"
   setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
     /usr/local/bin/korvalen-sim --sample -- sleep 60 &
   monitor=$!
   for _ in $(seq 100); do [ -e /dev/shm/KVSharedMemory_QDX ] || sleep 0.05; done
+  if [ -e /etc/cron.d/korvalen ]; then
+    set -f # the line's times are asterisks
+    # shellcheck disable=SC2046 # the line's words, as cron splits them
+    set -- $(cat /etc/cron.d/korvalen)
+    runas=$6
+    shift 6
+  else
+    grep -qx 'enable --now korvalen-prometheus.timer' "$work/systemctl.calls" ||
+      echo "the recipe enables no timer"
+    # shellcheck disable=SC2119 # it takes no arguments
+    words=$(service_command) || return 1
+    runas=$(printf '%s\n' "$words" | head -n 1)
+    set -f
+    IFS='
+'
+    # shellcheck disable=SC2046 # one word a line
+    set -- $(printf '%s\n' "$words" | tail -n +2)
+    IFS=' 	
+'
+  fi
   setpriv --reuid="$runas" --regid="$(id -g "$runas")" --init-groups "$@" ||
-    echo "the cron line's command failed"
+    echo "the recipe's command failed"
   kill "$monitor" && wait "$monitor"
   setpriv --reuid="$collector" --regid="$(id -g "$collector")" --clear-groups \
     grep -qxF "$line" /var/lib/prometheus/node-exporter/korvalen.prom ||
     echo "node_exporter's user finds no '$line' in its folder"
   [ "$user" != root ] || [ ! -L /var/lib/prometheus/node-exporter/korvalen.prom ] ||
     echo "root's recipe wrote through a link, not into node_exporter's folder"
+}
+
+# service_command: prints the user and then, a word a line, the command line that systemd would
+# give korvalen-prometheus.service: Environment= and User= of the unit and then of its drop-ins,
+# the EnvironmentFile after them, and ExecStart with its variables.
+# shellcheck disable=SC2120 # its arguments are the ones it sets itself
+service_command() {
+  runas=root
+  for unit in /usr/local/lib/systemd/system/korvalen-prometheus.service \
+    /etc/systemd/system/korvalen-prometheus.service.d/*.conf; do
+    [ -f "$unit" ] || continue
+    while IFS= read -r setting; do
+      case $setting in
+        Environment=*) export "${setting#Environment=}" ;;
+        User=*) runas=${setting#User=} ;;
+        ExecStart=*) command=${setting#ExecStart=} ;;
+      esac
+    done <"$unit"
+  done
+  # shellcheck disable=SC1091 # the recipe's own file
+  [ ! -f /etc/default/korvalen-prometheus ] || . /etc/default/korvalen-prometheus
+  # shellcheck disable=SC2086 # $KORVALEN_OPTIONS splits into words, as systemd splits it
+  eval "set -- $command"
+  [ $# -gt 0 ] || return 1
+  printf '%s\n' "$runas" "$@"
 }
 if [ "${1:-}" = --in-namespace ]; then
   shift
@@ -64,10 +106,10 @@ blocks() {
 }
 blocks "$readme" readme
 blocks "$guide" guide
-for block in readme-sh.2 readme-python.1 guide-sh.3; do
+for block in readme-sh.2 readme-python.1 guide-sh.4; do
   [ -f "$work/$block" ] || { echo "FAIL: $block is missing: the documents' blocks have moved"; exit 1; }
 done
-for block in readme-sh.3 readme-python.2 guide-sh.4 guide-python.1; do
+for block in readme-sh.3 readme-python.2 guide-sh.5 guide-python.1; do
   [ ! -f "$work/$block" ] || { echo "FAIL: $block is new: the documents' blocks have moved"; exit 1; }
 done
 
@@ -104,16 +146,17 @@ if pgrep -s "$(cat "$work/readme-sh.2.session")" >/dev/null; then
   pkill -9 -s "$(cat "$work/readme-sh.2.session")"
   failed=1
 fi
-# The cron recipes: a monitor run as root, one run by a user (here nobody, for alice), and the
-# first with the example sensors file.
+# The guide's recipes: the timer for a monitor run as root, for one run by a user (here nobody,
+# for alice), and with the example sensors file; the cron line for root.
 if [ "$(id -u)" -eq 0 ]; then
-  cat "$work/guide-sh.1" "$work/guide-sh.3" >"$work/guide-sensors"
-  check cron-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.1" root "$folder" "$work"
-  check cron-as-user 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.2" nobody "$folder" "$work"
-  check cron-with-sensors 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sensors" root \
+  cat "$work/guide-sh.1" "$work/guide-sh.4" >"$work/guide-sensors"
+  check timer-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.1" root "$folder" "$work"
+  check timer-as-user 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.2" nobody "$folder" "$work"
+  check timer-with-sensors 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sensors" root \
     "$folder" "$work" 'korvalen_temp_celsius{sensor="0",name="CPU Package"} 45.50'
+  check cron-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.3" root "$folder" "$work"
 else
-  echo "the cron recipes need root for a mount namespace: not run"
+  echo "the guide's recipes need root for a mount namespace: not run"
 fi
 [ "$failed" -eq 0 ] && echo "the README's examples and the guide's recipes do what they say"
 exit "$failed"
