@@ -158,6 +158,11 @@ class Scanner {
       advance();
     const std::string_view token = text_.substr(from, i_ - from);
     if (token == "true" || token == "false") return;
+    // A number, a date or a time is written in ASCII alone; toml++ cannot place anything else.
+    for (const char c : token) {
+      if (static_cast<unsigned char>(c) >= 0x80 || static_cast<unsigned char>(c) < 0x20)
+        fail(start, "not a value");
+    }
     const char first = token.empty() ? '\0' : token[0];
     const std::string_view unsigned_ = first == '+' || first == '-' ? token.substr(1) : token;
     if ((first >= '0' && first <= '9') || first == '+' || first == '-' || unsigned_ == "inf" ||
