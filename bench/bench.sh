@@ -8,8 +8,10 @@
 #      calls that carry its report: the x86_64 build under wine64 and the shipped i686 build under
 #      32-bit Wine;
 #   5. korvalen-prometheus with a sensors file that names and bounds all 96 positions, against
-#      the same run without one: time (hyperfine) and instructions (callgrind).
-# Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write. Section 5
+#      the same run without one: time (hyperfine) and instructions (callgrind);
+#   6. korvalen-sensors with the same sensors file against korvalen-prometheus with it.
+# Targets: at most 1.10 times the no-op, at most 8 system calls above it, one write;
+# korvalen-sensors at most what korvalen-prometheus costs with the same sensors file. Section 5
 # has no target: it tells what a sensors file costs a run that a timer makes once a minute.
 # Usage: bench/bench.sh [ROUNDS [RUNS]]   (default 7 rounds of 500 runs per native command;
 #   section 5 takes five times the rounds of a fifth of the runs)
@@ -27,7 +29,8 @@ rm -f "$work/rounds.txt"
 
 echo "== building"
 cmake --preset native >/dev/null
-cmake --build --preset native --target korvalen-snapshot korvalen-sim korvalen-prometheus >/dev/null
+cmake --build --preset native --target korvalen-snapshot korvalen-sim korvalen-prometheus \
+  korvalen-sensors >/dev/null
 cmake -S . -B "$work/dynamic" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALEN_STATIC=OFF \
   -DKORVALEN_TESTS=OFF >/dev/null
 cmake --build "$work/dynamic" --target korvalen-snapshot >/dev/null
@@ -201,3 +204,19 @@ echo "processor time alone: without $plain_cpu_us us; with: ratio $cpu_ratio (ro
 plain_instructions=$(sim sh -c "$(declare -f instructions); instructions $plain")
 named_instructions=$(sim sh -c "$(declare -f instructions); instructions $named")
 echo "instructions (callgrind): without $plain_instructions; with $named_instructions"
+
+echo
+echo "== 6. korvalen-sensors against korvalen-prometheus, the same sensors file: $rounds rounds of" \
+  "$sensors_runs runs"
+viewer="build/native/korvalen-sensors --sensors $sensors"
+rm -f "$work/viewer-rounds.txt"
+for round in $(seq "$rounds"); do
+  if [ $((round % 2)) -eq 1 ]; then order=("$named" "$viewer"); else order=("$viewer" "$named"); fi
+  sim hyperfine -N --warmup 10 --runs "$sensors_runs" --style none --export-csv "$work/viewer.csv" \
+    --output=null "${order[@]}" >/dev/null 2>>"$work/native.warnings"
+  awk -F, -v named="$named" 'NR > 1 { if ($1 == named) n = $4; else v = $4 }
+    END { printf "%.9f %.9f\n", n, v }' "$work/viewer.csv" >>"$work/viewer-rounds.txt"
+done
+read -r named_us viewer_ratio low high _ <<<"$(summarize_rounds "$work/viewer-rounds.txt")"
+echo "korvalen-prometheus: median $named_us us; korvalen-sensors: ratio $viewer_ratio (rounds $low" \
+  "to $high) ($(verdict "$viewer_ratio" 1.0) <= 1.0)"

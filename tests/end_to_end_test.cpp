@@ -46,6 +46,34 @@ INSTANTIATE_TEST_SUITE_P(
         {.name = "ReportWithoutStandardOutput", .argv = kSnapshotOfSample, .status = 3,
           .err = kWriteError, .sink = OutputSink::closed}}),
     testing::PrintToStringParamName());
+
+// korvalen-sensors reads the same block with the same statuses, and says which it was; the view
+// and the JSON themselves stand in sensors_view_test.cpp.
+INSTANTIATE_TEST_SUITE_P(
+    Sensors, Outcome,
+    testing::ValuesIn(std::vector<OutcomeRow>{
+        {.name = "Sample", .argv = {"{sim}", "--sample", "--", "{sensors}"},
+          .out = "Korvalen block: version 3, flags 1\nTemperature 0:   45.50 C\n*\n*\n*\n"
+          "Fan 0:            1240 RPM\n*\n*\n*\n*\n*\nVoltage 3:       12.10 V\n"},
+        {.name = "MissingBlock", .argv = {"{sensors}", "--json"}, .status = 1,
+          .err = "korvalen-sensors: no Korvalen block: the monitor is not running\n"},
+        {.name = "BlockThatRefusesReaders", .argv = {"{unprivileged}", "{sim}", "--refuse-readers",
+          "--sample", "--", "{sensors}"}, .status = 1,
+          .err = "korvalen-sensors: the Korvalen block is not ours to read: *\n"},
+        {.name = "BlockTooSmall", .argv = {"{sim}", "--raw", "{file}", "--", "{sensors}"},
+          .status = 2, .err = "korvalen-sensors: the Korvalen block cannot be mapped\n",
+          .file = kRawBytes.substr(0, 401)},
+        {.name = "JsonToFullDevice", .argv = {"{sim}", "--sample", "--", "{sensors}", "--json"},
+          .status = 3, .err = "korvalen-sensors: cannot write to standard output: *\n",
+          .sink = OutputSink::fullDevice},
+        {.name = "SensorsFileRefused", .argv = {"{sim}", "--sample", "--", "{sensors}", "--sensors",
+          "{file}"}, .status = 78, .err = "korvalen-sensors: {file}:1:2: fans: unknown table: the "
+          "tables are temperature, fan and voltage\n", .file = "[fans.0]"},
+        {.name = "UnknownOption", .argv = {"{sensors}", "--all"}, .status = 64,
+          .err = "korvalen-sensors: --all: no such option\n*\n"},
+        {.name = "OwnVersion", .argv = {"{sensors}", "--version"},
+          .out = "korvalen-sensors 1.*\nMIT licence*\n*\n"}}),
+    testing::PrintToStringParamName());
 // clang-format on
 
 }  // namespace

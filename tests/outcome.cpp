@@ -1,10 +1,10 @@
 // Runs each Outcome row: its command line expanded, its output and error matched.
 #include "outcome.h"
 
-#include "prometheus_textfile.h"
-
 #include <string_view>
 #include <utility>
+
+#include "prometheus_textfile.h"
 
 namespace {
 
@@ -14,6 +14,7 @@ std::string expand(std::string text, const std::string& file) {
       {"{sim}", sim()},
       {"{snapshot}", snapshot()},
       {"{prometheus}", prometheus()},
+      {"{sensors}", builtProgram("korvalen-sensors")},
       {"{folder}", sim().substr(0, sim().find_last_of("\\/"))},
       {"{file}", file}};
   for (const auto& [key, value] : placeholders) {

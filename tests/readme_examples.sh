@@ -106,10 +106,10 @@ blocks() {
 }
 blocks "$readme" readme
 blocks "$guide" guide
-for block in readme-sh.2 readme-python.1 guide-sh.4; do
+for block in readme-sh.3 readme-python.1 guide-sh.4; do
   [ -f "$work/$block" ] || { echo "FAIL: $block is missing: the documents' blocks have moved"; exit 1; }
 done
-for block in readme-sh.3 readme-python.2 guide-sh.5 guide-python.1; do
+for block in readme-sh.4 readme-python.2 guide-sh.5 guide-python.1; do
   [ ! -f "$work/$block" ] || { echo "FAIL: $block is new: the documents' blocks have moved"; exit 1; }
 done
 
@@ -138,6 +138,10 @@ Korvalen is not running" sh "$work/readme-sh.1"
 check python-sample 0 "3 51.0 [1240, 980, 0]" "" korvalen-sim --sample -- python3 "$work/readme-python.1"
 check python-without-block 1 "" "no snapshot (status 1): Korvalen OpenFileMapping Error." \
   python3 "$work/readme-python.1"
+check jq-sample 0 "temperature 0: 45.5
+temperature 1: 38.25
+temperature 2: 51
+temperature 3: 29.75" "" korvalen-sim --sample -- sh "$work/readme-sh.3"
 # The recipe runs in a session of its own, which must be empty once it has ended.
 # shellcheck disable=SC2016 # expanded by the session's shell
 check background-recipe 143 "$sample" "" setsid -w sh -c 'echo $$ >"$1.session"; . "$1"' sh "$work/readme-sh.2"

@@ -5,7 +5,7 @@
 # disturbed, for the checks of what disturbed runs leave.
 # shellcheck shell=sh
 
-programs=${1:?usage: $0 PROGRAMS-FOLDER}
+programs=$(cd "${1:?usage: $0 PROGRAMS-FOLDER}" && pwd) || exit 99
 PATH=$programs:$PATH
 export PATH
 work=$(mktemp -d) || exit 99

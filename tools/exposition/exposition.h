@@ -61,6 +61,8 @@ struct LimitExposition {
 struct KindExposition {
   ReadingKind kind;
   const char* table;   // the sensors file's table of the kind's positions
+  const char* title;   // a position without a name is shown as TITLE N, as the alerts name it
+  const char* unit;    // as korvalen-sensors shows a value, in plain ASCII
   const char* metric;  // the gauge of the readings
   const char* help;
   std::span<const LimitExposition> limits;  // in the order they are written
@@ -84,11 +86,12 @@ inline constexpr LimitExposition kVoltageLimits[] = {
 
 // In the order of ReadingKind, which is the block's.
 inline constexpr KindExposition kExposition[] = {
-    {ReadingKind::temperatures, "temperature", "korvalen_temp_celsius",
+    {ReadingKind::temperatures, "temperature", "Temperature", "C", "korvalen_temp_celsius",
      "Temperature, degrees Celsius.", kTemperatureLimits},
-    {ReadingKind::fans, "fan", "korvalen_fan_rpm", "Fan speed, revolutions per minute.",
-     kFanLimits},
-    {ReadingKind::voltages, "voltage", "korvalen_in_volts", "Voltage, volts.", kVoltageLimits}};
+    {ReadingKind::fans, "fan", "Fan", "RPM", "korvalen_fan_rpm",
+     "Fan speed, revolutions per minute.", kFanLimits},
+    {ReadingKind::voltages, "voltage", "Voltage", "V", "korvalen_in_volts", "Voltage, volts.",
+     kVoltageLimits}};
 
 static_assert(kExposition[0].kind == ReadingKind::temperatures &&
               kExposition[1].kind == ReadingKind::fans &&

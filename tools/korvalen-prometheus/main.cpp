@@ -10,8 +10,8 @@
 #include <iostream>
 #include <string>
 
+#include "block_copy.h"
 #include "command_line.h"
-#include "named_block.h"
 #include "quoting.h"
 #include "sensor_block.h"
 #include "sensors_file.h"
@@ -22,38 +22,8 @@
 
 namespace {
 
-// How reading the block went.
-enum class ReadOutcome { read, notOpened, notMapped };
-
 // Whether a sensors file was given, and how reading it went.
 enum class SensorsOutcome { none, read, refused };
-
-// korvalen-snapshot's status for the same block: what korvalen_snapshot_status reports.
-int snapshotStatusOf(ReadOutcome outcome) {
-  return outcome == ReadOutcome::read        ? kStatusReported
-         : outcome == ReadOutcome::notOpened ? kStatusOpenFailed
-                                             : kStatusMapFailed;
-}
-
-// The reason korvalen_down_reason gives for `outcome`, and `why` it was not opened.
-const char* downReasonOf(ReadOutcome outcome, OpenFailure why) {
-  if (outcome == ReadOutcome::notMapped) return kDownReasons[2];
-  return why == OpenFailure::missing      ? kDownReasons[0]
-         : why == OpenFailure::notTrusted ? kDownReasons[1]
-                                          : kDownReasons[2];
-}
-
-// Reads the block once into `copy`. Returns read with `copy` filled, notOpened when the block
-// cannot be opened (missing, refused, another user's: `*why` says which), notMapped when it
-// cannot be mapped or its memory goes away while it is read.
-ReadOutcome readBlock(std::uint8_t (&copy)[kSensorBlockSize], OpenFailure* why) {
-  NamedBlockHandle handle;
-  if (!openNamedBlock(kSensorMappingName, &handle, why)) return ReadOutcome::notOpened;
-  const volatile std::uint8_t* view = mapNamedBlock(handle, kSensorBlockSize);
-  const bool copied = view != nullptr && copyNamedBlock(view, kSensorBlockSize, copy);
-  closeNamedBlock(handle);
-  return copied ? ReadOutcome::read : ReadOutcome::notMapped;
-}
 
 // Appends a gauge's HELP and TYPE lines.
 void appendHead(std::string& text, const char* name, const char* help) {

@@ -1,0 +1,45 @@
+#!/bin/sh
+# sensors_json.sh FOLDER: korvalen-sensors --json as real parsers read it, Python's json and jq
+# (where installed), for a block and a sensors file whose names need escaping.
+# shellcheck source=tests/shell/init.sh
+. "$(dirname "$0")/init.sh"
+
+printf '%s\n' '[temperature.0]' 'name = "CPU \"0\" \\ é"' 'max = 85' '[fan.0]' 'min = 300' \
+  '[voltage.0]' 'ignore = true' >sensors.toml || framework_failure_
+korvalen-sim --temperatures 45.5,-0.05 --fans 250 --voltages 12.1,3.3 -- \
+  korvalen-sensors --sensors sensors.toml --json >out || fail=1
+
+cat >exp.py <<'.'
+{"version": 1, "flags": 0,
+ "temperatures": [{"sensor": 0, "name": "CPU \"0\" \\ é", "value": 45.5, "max": 85, "alarm": False},
+                  {"sensor": 1, "value": -0.05}],
+ "fans": [{"sensor": 0, "value": 250, "min": 300, "alarm": True}],
+ "voltages": [{"sensor": 1, "value": 3.3}]}
+.
+python3 -c '
+import ast, json, sys
+got = json.load(open("out", encoding="utf-8"), object_pairs_hook=lambda pairs: pairs)
+want = ast.literal_eval(open("exp.py", encoding="utf-8").read())
+def ordered(value):  # the keys in the order they stand, as pairs
+    if isinstance(value, dict): return [(k, ordered(v)) for k, v in value.items()]
+    if isinstance(value, list): return [ordered(v) for v in value]
+    return value
+def pairs(value):
+    if isinstance(value, list) and value and isinstance(value[0], tuple):
+        return [(k, pairs(v)) for k, v in value]
+    if isinstance(value, list): return [pairs(v) for v in value]
+    return value
+sys.exit(0 if pairs(got) == ordered(want) else "json: " + repr(pairs(got)))
+' || fail=1
+[ "$(tail -c 1 out | od -An -c | tr -d ' ')" = '\n' ] && [ "$(wc -l <out)" -eq 1 ] || fail=1
+
+if command -v jq >/dev/null; then
+  printf '%s\n' 'CPU "0" \ é 85 false' '250 true' >exp
+  jq -r '"\(.temperatures[0].name) \(.temperatures[0].max) \(.temperatures[0].alarm)",
+    "\(.fans[0].value) \(.fans[0].alarm)"' out >got || fail=1
+  compare exp got || fail=1
+else
+  echo "jq is not installed: its half not run"
+fi
+
+Exit
