@@ -58,7 +58,7 @@ std::map<std::string, double> expectedSamples(const ScrapeCase& row) {
                                                                                : 1}};
   if (!read) {
     samples[std::string(kDownReasonGauge.name) + "{reason=\"" +
-            (row.size ? kDownReasons[2] : kDownReasons[0]) + "\"}"] = 1;
+            labelOf(row.size ? DownReason::notMapped : DownReason::missing) + "\"}"] = 1;
     return samples;
   }
   if (!row.sensors.empty()) samples[kSensorsFileGauge.name] = 1;

@@ -97,6 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         refused("HeaderNotClosed", "[fan.0\nmin = 3", "1:1: a table's name not closed by ]"),
         refused("StringNotClosed", "[fan.0]\nname = \"Rear", "2:8: a string not closed"),
         refused("NotAValue", "[fan.0]\nmin = fast", "2:7: not a value"),
+        refused("BadEscape", "[fan.0]\nname = \"a\\\xC3\xA9\"", "2:10: an escape that is not one"),
         refused("DefinedTwice", "[fan.0]\nmin = 3\n[fan.0]", "3:1: a table or key defined twice"),
         refused("DeepHeader", "[a" + repeated(".a", 130000) + "]", "1:8: nests deeper than a "
                 "table, a position and a key"),

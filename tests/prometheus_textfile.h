@@ -29,7 +29,8 @@ inline std::string head(int status, const char* sensorsOk = nullptr) {
                      gaugeLines(kSnapshotStatusGauge, std::to_string(status));
   if (status != 0) {
     text += gaugeHead(kDownReasonGauge.name, kDownReasonGauge.help) + kDownReasonGauge.name +
-            "{reason=\"" + (status == 1 ? kDownReasons[0] : kDownReasons[2]) + "\"} 1\n";
+            "{reason=\"" + labelOf(status == 1 ? DownReason::missing : DownReason::notMapped) +
+            "\"} 1\n";
   }
   if (sensorsOk != nullptr) text += gaugeLines(kSensorsFileGauge, sensorsOk);
   return text + gaugeLines(kWrittenGauge, "{time}");

@@ -55,6 +55,16 @@ inline void describeProgram(CLI::App& app, const std::string& usage) {
       "Print " + app.get_name() + "'s version and exit");
 }
 
+// Declares --sensors FILE, the operator's sensors file, into `path`, as every companion that
+// shows the readings takes it.
+inline const CLI::Option* addSensorsOption(CLI::App& app, std::string& path) {
+  return app
+      .add_option("--sensors", path,
+                  "name, ignore and bound the readings as the TOML\nfile FILE says "
+                  "(sensors.example.toml)")
+      ->option_text("FILE");
+}
+
 // Prints a usage error of `program` about `message`, and returns kUsageStatus.
 inline int usageError(const CLI::App& app, const std::string& message) {
   const char* program = app.get_name().c_str();

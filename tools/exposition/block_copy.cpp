@@ -18,9 +18,9 @@ int snapshotStatusOf(ReadOutcome outcome) {
                                              : kStatusMapFailed;
 }
 
-const char* downReasonOf(ReadOutcome outcome, OpenFailure why) {
+DownReason downReasonOf(ReadOutcome outcome, OpenFailure why) {
   // A failure to open that is neither "no such block" nor a refusal still finds an object of
   // the name that is of no use to us.
-  if (outcome == ReadOutcome::notMapped) return kDownReasons[2];
-  return why == OpenFailure::missing ? kDownReasons[0] : kDownReasons[1];
+  if (outcome == ReadOutcome::notMapped) return DownReason::notMapped;
+  return why == OpenFailure::missing ? DownReason::missing : DownReason::notOurs;
 }

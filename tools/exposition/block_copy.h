@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "exposition.h"
 #include "named_block.h"
 #include "sensor_block.h"
 
@@ -19,8 +20,7 @@ ReadOutcome readBlock(std::uint8_t (&copy)[kSensorBlockSize], OpenFailure* why);
 // korvalen-snapshot's exit status for the same block.
 int snapshotStatusOf(ReadOutcome outcome);
 
-// Why the block was not read, as korvalen_down_reason's label says it: kDownReasons' missing,
-// not_ours or not_mapped.
-const char* downReasonOf(ReadOutcome outcome, OpenFailure why);
+// Why the block was not read, for korvalen_down_reason.
+DownReason downReasonOf(ReadOutcome outcome, OpenFailure why);
 
 #endif  // KORVALEN_EXPOSITION_BLOCK_COPY_H

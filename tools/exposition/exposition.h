@@ -25,7 +25,11 @@ inline constexpr Gauge kDownReasonGauge{
     "korvalen_down_reason",
     "Why the block was not read: 1, with reason missing (no block), not_ours (a block there but "
     "not ours to read) or not_mapped."};
-inline constexpr const char* kDownReasons[] = {"missing", "not_ours", "not_mapped"};
+enum class DownReason { missing, notOurs, notMapped };
+inline constexpr const char* kDownReasons[] = {"missing", "not_ours", "not_mapped"};  // its labels
+inline constexpr const char* labelOf(DownReason reason) {
+  return kDownReasons[static_cast<int>(reason)];
+}
 // Written only with a sensors file.
 inline constexpr Gauge kSensorsFileGauge{
     "korvalen_sensors_file_ok",

@@ -3,23 +3,7 @@
 #include <windows.h>
 
 #include "regular_file.h"
-
-namespace {
-
-// The system's words for `error`, without the line break it ends in.
-std::string messageOf(DWORD error) {
-  char text[256] = "";
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                        text[length - 1] == ' ' || text[length - 1] == '.')) {
-    --length;
-  }
-  return std::string(text, length) + (length > 0 ? " " : "") + "(Windows error " +
-         std::to_string(error) + ")";
-}
-
-}  // namespace
+#include "windows_error.h"
 
 bool readRegularFile(const std::string& path, std::size_t most, std::string* text,
                      std::string* reason) {
@@ -32,7 +16,7 @@ bool readRegularFile(const std::string& path, std::size_t most, std::string* tex
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    *reason = messageOf(GetLastError());
+    *reason = windowsErrorText(GetLastError());
     return false;
   }
   bool read = GetFileType(file) == FILE_TYPE_DISK;
@@ -41,7 +25,7 @@ bool readRegularFile(const std::string& path, std::size_t most, std::string* tex
   while (read && text->size() <= most) {
     DWORD got = 0;
     if (!ReadFile(file, piece, sizeof piece, &got, nullptr)) {
-      *reason = messageOf(GetLastError());
+      *reason = windowsErrorText(GetLastError());
       read = false;
     }
     if (got == 0) break;

@@ -3,6 +3,8 @@
 // input, however nested, takes more than a few frames.
 #include "toml_shape.h"
 
+#include <cctype>
+
 namespace {
 
 constexpr std::string_view kTooDeep = "nests deeper than a table, a position and a key";
@@ -133,8 +135,7 @@ class Scanner {
     while (true) {
       if (atEnd() || (!multiline && peek() == '\n')) fail(start, "a string not closed");
       if (quote == '"' && peek() == '\\') {
-        advance();
-        if (!atEnd()) advance();
+        escape(multiline);
         continue;
       }
       if (peek() != quote || (multiline && (peek(1) != quote || peek(2) != quote))) {
@@ -146,6 +147,31 @@ class Scanner {
       for (int extra = 0; multiline && extra < 2 && peek() == quote; ++extra) advance();
       return;
     }
+  }
+  // An escape in a basic string, TOML's: toml++ cannot tell some wrong ones without undefined
+  // behaviour (a backslash before a character beyond ASCII).
+  void escape(bool multiline) {
+    const TextPlace at = here();
+    advance();
+    const char kind = peek();
+    if (std::string_view("btnfr\"\\").find(kind) != std::string_view::npos && kind != '\0') {
+      advance();
+      return;
+    }
+    if (kind == 'u' || kind == 'U') {
+      advance();
+      for (int digits = kind == 'u' ? 4 : 8; digits > 0; --digits, advance()) {
+        if (!std::isxdigit(static_cast<unsigned char>(peek())))
+          fail(at, "an escape that is not one");
+      }
+      return;
+    }
+    // A backslash that ends a line of a multi-line string, blanks allowed before the break.
+    if (multiline) {
+      blanks();
+      if (lineBreak()) return;
+    }
+    fail(at, "an escape that is not one");
   }
   // A value whose key lies `depth` tables deep.
   void value(int depth) {

@@ -101,7 +101,7 @@ std::string textfileOf(const Found& found, const SensorBlock& block, const Senso
   if (!read) {
     appendHead(text, kDownReasonGauge.name, kDownReasonGauge.help);
     text.append(kDownReasonGauge.name).append("{reason=\"");
-    text.append(downReasonOf(found.outcome, found.why)).append("\"} 1\n");
+    text.append(labelOf(downReasonOf(found.outcome, found.why))).append("\"} 1\n");
   }
   if (found.sensors != SensorsOutcome::none)
     appendGauge(text, kSensorsFileGauge, found.sensors == SensorsOutcome::read ? "1" : "0");
@@ -177,11 +177,7 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
   // Not required() to CLI11, which would say so before it says that an option is unknown.
   const CLI::Option* given = app.add_option(
       "OUTPUT", request->output, "the file to write, named *.prom, in the\ncollector's folder");
-  const CLI::Option* sensorsGiven =
-      app.add_option("--sensors", request->sensorsPath,
-                     "name, ignore and bound the readings as the TOML\nfile FILE says "
-                     "(sensors.example.toml)")
-          ->option_text("FILE");
+  const CLI::Option* sensorsGiven = addSensorsOption(app, request->sensorsPath);
   app.add_flag("--check", request->check,
                "check the sensors file alone, print what it says\nof each position, and exit");
   app.footer(wrapped(metricsHelp()) +

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "textfile.h"
+#include "windows_error.h"
 
 namespace {
 
@@ -17,16 +18,7 @@ constexpr DWORD kRetryMs = 20;
 constexpr DWORD kNotRegular = ~DWORD{0};  // not a system error: OUTPUT is not a regular file
 
 std::string messageOf(DWORD error) {
-  if (error == kNotRegular) return "not a regular file";
-  char text[256] = "";
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                        text[length - 1] == ' ' || text[length - 1] == '.')) {
-    --length;
-  }
-  return std::string(text, length) + (length > 0 ? " " : "") + "(Windows error " +
-         std::to_string(error) + ")";
+  return error == kNotRegular ? "not a regular file" : windowsErrorText(error);
 }
 
 // The folder that holds `path`, with its separator ("" for the current folder).

@@ -34,11 +34,7 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
       "document for scripts.",
       "korvalen-sensors");
   describeProgram(app, "korvalen-sensors [--sensors FILE] [--json]");
-  const CLI::Option* sensorsGiven =
-      app.add_option("--sensors", request->sensorsPath,
-                     "name, ignore and bound the readings as the TOML\nfile FILE says "
-                     "(sensors.example.toml)")
-          ->option_text("FILE");
+  const CLI::Option* sensorsGiven = addSensorsOption(app, request->sensorsPath);
   app.add_flag("--json", request->json, "one JSON document, for scripts");
   app.footer(
       "A reading beyond one of its limits (above max, at or above crit, below min)\n"
@@ -56,9 +52,9 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
 
 // The line that tells why the block was not read.
 const char* problemOf(ReadOutcome outcome, OpenFailure why) {
-  if (downReasonOf(outcome, why) == kDownReasons[0])
-    return "no Korvalen block: the monitor is not running";
-  if (downReasonOf(outcome, why) == kDownReasons[1]) {
+  const DownReason reason = downReasonOf(outcome, why);
+  if (reason == DownReason::missing) return "no Korvalen block: the monitor is not running";
+  if (reason == DownReason::notOurs) {
     return "the Korvalen block is not ours to read: another user's, one that others may write "
            "or with a second name, or on Windows one whose access is refused";
   }
