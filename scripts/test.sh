@@ -58,7 +58,7 @@ main() {
   run_lane windows-x64 cmake --workflow --preset windows-x64 --fresh
   echo "== sanitize: every native test under AddressSanitizer and UndefinedBehaviorSanitizer"
   run_lane sanitize cmake --workflow --preset sanitize --fresh
-  echo "== fuzz: a bounded libFuzzer run of the report writer"
+  echo "== fuzz: bounded libFuzzer runs of the report writer and the sensors file"
   run_lane fuzz cmake --workflow --preset fuzz --fresh
   echo "== reproducible: the shipped files built twice from clean clones of HEAD, compared"
   scripts/check-reproducible.sh

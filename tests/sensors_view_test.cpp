@@ -1,9 +1,8 @@
 // korvalen-sensors' view and JSON for one block and one sensors file each, spelled out from the
 // row's block and file.
-#include "readings_view.h"
-
 #include <gtest/gtest.h>
 
+#include "readings_view.h"
 #include "support/block_bytes.h"
 #include "support/table.h"
 
@@ -45,6 +44,13 @@ max = 12.6
 name = "Pump \"2\""
 )";
 
+// Every temperature from 2 to 31 ignored.
+const std::string kIgnoredFrom2 = [] {
+  std::string text;
+  for (int i = 2; i < 32; ++i) text += "[temperature." + std::to_string(i) + "]\nignore = true\n";
+  return text;
+}();
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Sensors, SensorsView,
@@ -73,11 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "\n"},
         ViewCase{"WideNamesAndValues", {.temperatures = {40, sequence(32, 0)},
                  .voltages = {1, {INT32_MIN}}}, "[temperature.0]\nname = \"Température \\\\ du cœur\"\n"
-                 "[temperature.1]\nignore = true\n" + [] {
-                   std::string rest;
-                   for (int i = 2; i < 32; ++i) rest += "[temperature." + std::to_string(i) + "]\nignore = true\n";
-                   return rest;
-                 }(),
+                 "[temperature.1]\nignore = true\n" + kIgnoredFrom2,
                  "Korvalen block: version 1, flags 0\n"
                  "Température \\ du cœur:          0.00 C\n"
                  "Voltage 0:              -21474836.48 V\n",
