@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The shipped files, built from this checkout without the tests, into FOLDER (build/release):
 #   FOLDER/windows-x86/korvalen-snapshot.exe, korvalen-sim.exe, korvalen-prometheus.exe,
-#     korvalen-prometheusw.exe, the ZIP and its .sha256
-#   FOLDER/linux/bin/korvalen-snapshot, korvalen-sim and korvalen-prometheus, stripped, as
-#     cmake --install puts them
+#     korvalen-prometheusw.exe, korvalen-sensors.exe, the ZIP and its .sha256
+#   FOLDER/linux/bin/korvalen-snapshot, korvalen-sim, korvalen-prometheus and korvalen-sensors,
+#     stripped, as cmake --install puts them (the systemd units beside them name that folder)
 # Prints their SHA-256 sums. For a given commit they are the same wherever they are built.
 # Usage: scripts/release.sh [FOLDER]
 set -euo pipefail
@@ -23,6 +23,6 @@ cmake --install "$out/native" --strip --prefix "$out/linux" >/dev/null
 cd "$out"
 sha256sum windows-x86/korvalen-snapshot.exe windows-x86/korvalen-sim.exe \
   windows-x86/korvalen-prometheus.exe windows-x86/korvalen-prometheusw.exe \
-  windows-x86/korvalen-snapshot-*-win32.zip \
+  windows-x86/korvalen-sensors.exe windows-x86/korvalen-snapshot-*-win32.zip \
   windows-x86/korvalen-snapshot-*-win32.zip.sha256 linux/bin/korvalen-snapshot \
-  linux/bin/korvalen-sim linux/bin/korvalen-prometheus
+  linux/bin/korvalen-sim linux/bin/korvalen-prometheus linux/bin/korvalen-sensors
