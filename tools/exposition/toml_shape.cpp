@@ -60,16 +60,6 @@ class Scanner {
     i_ += lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
     ++column_;
   }
-  // The character that begins here (the text is UTF-8), or 0 at the end.
-  char32_t codePoint() const {
-    if (atEnd()) return 0;
-    const auto lead = static_cast<unsigned char>(text_[i_]);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length && i_ + k < text_.size(); ++k)
-      point = point << 6 | (static_cast<unsigned char>(text_[i_ + k]) & 0x3F);
-    return point;
-  }
   void blanks() {
     while (peek() == ' ' || peek() == '\t') advance();
   }
@@ -178,15 +168,15 @@ class Scanner {
     }
     // A backslash that ends a line of a multi-line string, blanks allowed before the break.
     // toml++ then passes the white space that follows, asking of each character whether it is
-    // white space, and for U+FBC6 to U+FEFE its table reaches a point it takes for unreachable.
+    // white space; for many characters beyond ASCII (U+00A1 to U+0499 among them) its table
+    // reaches a point it takes for unreachable, so the first that follows must be ASCII.
     if (multiline) {
       blanks();
       if (lineBreak()) {
         for (blanks(); lineBreak(); blanks()) {
         }
-        const char32_t next = codePoint();
-        if (next >= 0xFBC6 && next <= 0xFEFE)
-          fail(here(), "a character that cannot follow a line-ending backslash here");
+        if (static_cast<unsigned char>(peek()) >= 0x80)
+          fail(here(), "a character beyond ASCII right after a line-ending backslash");
         return;
       }
     }
