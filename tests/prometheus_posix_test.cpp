@@ -79,6 +79,9 @@ std::map<std::string, double> expectedSamples(const ScrapeCase& row) {
   return samples;
 }
 
+const KindExposition& kTemperature = exposition(ReadingKind::temperatures);
+const std::string kCpu = R"({name="CPU \"0\" \\ é",sensor="0"})";
+
 class NodeExporter : public testing::TestWithParam<ScrapeCase> {
  protected:
   // node_exporter with its textfile collector alone, on a free loopback port, as the user that a
@@ -151,10 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
         ScrapeCase{"Named", {.temperatures = {2, {4550, -5}}, .fans = {1, {1200}}}, kSensorBlockSize,
                    "[temperature.0]\nname = 'CPU \"0\" \\ é'\nmax = 85.5\ncrit = 95\n"
                    "[fan.0]\nignore = true\n[voltage.3]\nmin = 1", {
-                   {R"(korvalen_temp_celsius{name="CPU \"0\" \\ é",sensor="0"})", 45.5},
-                   {R"(korvalen_temp_celsius{name="",sensor="1"})", -0.05},
-                   {R"(korvalen_temp_max_celsius{name="CPU \"0\" \\ é",sensor="0"})", 85.5},
-                   {R"(korvalen_temp_crit_celsius{name="CPU \"0\" \\ é",sensor="0"})", 95}}}),
+                   {kTemperature.metric + kCpu, 45.5},
+                   {kTemperature.metric + std::string(R"({name="",sensor="1"})"), -0.05},
+                   {kTemperature.limits[0].metric + kCpu, 85.5},
+                   {kTemperature.limits[1].metric + kCpu, 95}}}),
     testing::PrintToStringParamName());
 // clang-format on
 
