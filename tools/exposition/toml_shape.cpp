@@ -27,13 +27,7 @@ class Scanner {
       if (peek() == '[') {
         tableDepth = header();
       } else {
-        const TextPlace key = here();
-        const int depth = tableDepth + keyPath(tableDepth);
-        blanks();
-        if (peek() != '=') fail(key, "no '=' after the key");
-        advance();
-        blanks();
-        value(depth);
+        keyValue(tableDepth);
       }
       endOfLine();
     }
@@ -207,19 +201,23 @@ class Scanner {
     }
     fail(start, "not a value");
   }
+  // A key, '=' and its value, the key's first part lying `depth` tables deep.
+  void keyValue(int depth) {
+    const TextPlace key = here();
+    const int inner = depth + keyPath(depth);
+    blanks();
+    if (peek() != '=') fail(key, "no '=' after the key");
+    advance();
+    blanks();
+    value(inner);
+  }
   void inlineTable(int depth) {
     const TextPlace start = here();
     advance();
     blanks();
     if (peek() == '}') return advance();
     while (true) {
-      const TextPlace key = here();
-      const int inner = depth + keyPath(depth);
-      blanks();
-      if (peek() != '=') fail(key, "no '=' after the key");
-      advance();
-      blanks();
-      value(inner);
+      keyValue(depth);
       blanks();
       if (peek() == '}') return advance();
       if (peek() != ',') fail(start, "an inline table not closed by }");
