@@ -1,5 +1,5 @@
 // The parts that replace the textfile on POSIX, each alone: where the path walker lands, and what
-// the atomic writer leaves. What needs another user stands in prometheus_paths.sh.
+// the atomic writer leaves. What needs another user stands in shell/other_users_as_root.sh.
 #include "textfile_posix.h"
 
 #include <fcntl.h>
@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "support/process.h"
 #include "support/table.h"
@@ -18,27 +20,33 @@ namespace {
 namespace fs = std::filesystem;
 
 // A folder laid out for a row: each entry "d NAME" a folder, "f NAME" a file, "p NAME" a FIFO,
-// "l NAME TARGET" a link ({s} in TARGET stands for the folder's own path).
+// "l NAME TARGET" a link ({s} in TARGET stands for the folder's own path), "h NAME TARGET" a
+// second name of TARGET.
 struct WalkCase : TableRow {
   std::vector<std::string> layout;
-  std::string output;  // relative to the folder, or absolute
-  std::string folder;  // where the file lands, relative to the folder; none: refused
+  std::string output;           // relative to the folder, or absolute
+  std::string folder;           // where the file lands, relative to the folder; none: refused
   std::string file = "k.prom";  // its name there
   std::string reason = {};
 };
 
 class PathWalker : public testing::TestWithParam<WalkCase> {};
 
+// `text` with {s} as the folder `at`.
+std::string within(std::string text, const fs::path& at) {
+  if (const std::size_t s = text.find("{s}"); s != std::string::npos) text.replace(s, 3, at);
+  return text;
+}
+
 void lay(const fs::path& at, const std::string& entry) {
   const std::string name = entry.substr(2, entry.find(' ', 2) - 2);
-  std::string target =
-      entry.find(' ', 2) == std::string::npos ? "" : entry.substr(entry.find(' ', 2) + 1);
-  if (const std::size_t s = target.find("{s}"); s != std::string::npos)
-    target.replace(s, 3, at.string());
+  const std::string target = within(
+      entry.find(' ', 2) == std::string::npos ? "" : entry.substr(entry.find(' ', 2) + 1), at);
   if (entry[0] == 'd') fs::create_directories(at / name);
   if (entry[0] == 'f') writeFile(at / name, "old");
   if (entry[0] == 'p') mkfifo((at / name).c_str(), 0600);
   if (entry[0] == 'l') fs::create_symlink(target, at / name);
+  if (entry[0] == 'h') linkat(AT_FDCWD, (at / target).c_str(), AT_FDCWD, (at / name).c_str(), 0);
 }
 
 TEST_P(PathWalker, LandsWhereThePathLeads) {
@@ -49,10 +57,8 @@ TEST_P(PathWalker, LandsWhereThePathLeads) {
   fs::current_path(at);
   OutputPlace place;
   std::string reason;
-  std::string output = row.output;
-  if (const std::size_t s = output.find("{s}"); s != std::string::npos) output.replace(s, 3, at);
-  const bool resolved = resolveOutput(output, &place, &reason);
-  EXPECT_EQ(resolved ? "" : reason, row.reason);
+  const bool resolved = resolveOutput(within(row.output, at), &place, &reason);
+  EXPECT_EQ(resolved ? "" : reason, within(row.reason, at));
   if (resolved) {
     struct stat got, expected;
     ASSERT_EQ(fstat(place.folder, &got), 0);
@@ -82,6 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"TrailingSlash", {"f k.prom"}, "k.prom/", "", "", "Not a directory"},
         WalkCase{"Fifo", {"p k.prom"}, "k.prom", "", "", kNotRegular},
         WalkCase{"Device", {}, "/dev/null", "", "", kNotRegular},
+        WalkCase{"LinkWithASecondName", {"d own", "f own/f", "l a own/f", "h b a"}, "b", "", "",
+                 "'{s}/b' is a link with a second name"},
         WalkCase{"LinkLoop", {"l a b", "l b a"}, "a", "", "", "Too many levels of symbolic links"},
         WalkCase{"MissingOnTheWay", {}, "none/k.prom", "", "", "No such file or directory"}),
     testing::PrintToStringParamName());
@@ -105,6 +113,45 @@ TEST(PathWalker, HoldsOneFolderAtATime) {
   EXPECT_TRUE(resolveOutput((at / deep / "k.prom").string(), &place, &reason)) << reason;
   setrlimit(RLIMIT_NOFILE, &before);
   if (place.folder >= 0) close(place.folder);
+  fs::remove_all(at);
+}
+
+// A folder moved away and back while the walk climbs out of it and in again, many times: the
+// walk ends in x/e, where the path leads, or says that the folder moved, or finds it gone; it
+// never lands in y/e, where the moved folder's ".." leads.
+TEST(PathWalker, SaysWhenAFolderMovedWhileItWasWalked) {
+  const fs::path at = scratchPath("moving");
+  fs::create_directories(at / "x/d"), fs::create_directories(at / "x/e");
+  fs::create_directories(at / "y/e");
+  std::string path = (at / "x/d").string();
+  for (int i = 0; i < 50; ++i) path += "/../d";
+  struct stat target;
+  ASSERT_EQ(stat((at / "x/e").c_str(), &target), 0);
+  std::atomic<bool> done = false;
+  std::thread mover([&] {
+    while (!done)
+      rename((at / "x/d").c_str(), (at / "y/d").c_str()),
+          rename((at / "y/d").c_str(), (at / "x/d").c_str());
+  });
+  int moved = 0, landed = 0;
+  for (int run = 0; run < 100000 && (moved < 10 || landed < 10); ++run) {
+    OutputPlace place;
+    std::string reason;
+    struct stat got;
+    if (resolveOutput(path + "/../e/k.prom", &place, &reason)) {
+      ASSERT_EQ(fstat(place.folder, &got), 0);
+      close(place.folder);
+      ASSERT_EQ(got.st_ino, target.st_ino) << "landed outside x/e";
+      ++landed;
+    } else if (reason != "No such file or directory") {
+      ASSERT_EQ(reason, "'" + (at / "x/d").string() + "' moved while it was walked");
+      ++moved;
+    }
+  }
+  done = true;
+  mover.join();
+  EXPECT_GE(moved, 10);
+  EXPECT_GE(landed, 10);
   fs::remove_all(at);
 }
 

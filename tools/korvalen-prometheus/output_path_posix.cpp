@@ -1,7 +1,7 @@
 // The path walker: OUTPUT resolved as the kernel would, but one name at a time, so that each link
-// can be judged by its owner before it is followed (as systemd's chase refuses an unsafe
-// transition). The walk holds one descriptor, the folder it stands in; each folder above is
-// remembered by its device and inode, so that ".." is taken by name and yet refused when the
+// can be judged by its owner and its folder's before it is followed (as systemd's chase refuses
+// an unsafe transition). The walk holds one descriptor, the folder it stands in; each folder above
+// is remembered by its device and inode, so that ".." is taken by name and yet refused when the
 // folder it leads back to is no longer where the path put it.
 #include <fcntl.h>
 #include <limits.h>
@@ -54,8 +54,8 @@ std::vector<std::string> namesOf(const std::string& path) {
   return names;
 }
 
-// Where a walk stands: the folder open with O_PATH, its path for messages, and the folders
-// above it from "/" down, by device and inode.
+// Where a walk stands: the folder open with O_PATH, its owner, its path for messages, and the
+// folders above it from "/" down, by device and inode, with their owners.
 class Walk {
  public:
   ~Walk() {
@@ -69,18 +69,19 @@ class Walk {
     struct stat status;
     folder_ = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder_ < 0 || fstat(folder_, &status) != 0) return errno;
-    here_ = {status.st_dev, status.st_ino};
+    here_ = {status.st_dev, status.st_ino, status.st_uid};
     return 0;
   }
   int folder() const { return folder_; }
+  uid_t owner() const { return here_.owner; }
   const std::string& path() const { return path_; }
   std::string pathOf(const std::string& name) const {
     return (path_.size() > 1 ? path_ + "/" : path_) + name;
   }
   // Steps into `fd`, the folder `name` of this one, of `status`.
   void enter(int fd, const std::string& name, const struct stat& status) {
-    above_.push_back({here_.first, here_.second});
-    here_ = {status.st_dev, status.st_ino};
+    above_.push_back(here_);
+    here_ = {status.st_dev, status.st_ino, status.st_uid};
     path_ = pathOf(name);
     close(folder_);
     folder_ = fd;
@@ -97,7 +98,7 @@ class Walk {
       if (fd >= 0) close(fd);
       return error;
     }
-    if (status.st_dev != above_.back().first || status.st_ino != above_.back().second) {
+    if (status.st_dev != above_.back().device || status.st_ino != above_.back().inode) {
       close(fd);
       return kMoved;
     }
@@ -110,14 +111,32 @@ class Walk {
   }
 
  private:
+  struct Folder {
+    dev_t device;
+    ino_t inode;
+    uid_t owner;
+  };
   int folder_ = -1;
   std::string path_;
-  std::pair<dev_t, ino_t> here_{};
-  std::vector<std::pair<dev_t, ino_t>> above_;
+  Folder here_{};
+  std::vector<Folder> above_;
 };
 
-// Whether a link of `status` may lead the caller on: root's or the caller's own.
-bool trusted(const struct stat& status) { return status.st_uid == 0 || status.st_uid == geteuid(); }
+// Whether `owner` may lead the caller on, by a link or a folder that holds one: root or the
+// caller.
+bool trusted(uid_t owner) { return owner == 0 || owner == geteuid(); }
+
+// Why the link `status`, named `shown`, standing in the folder where `walk` stands, may not be
+// followed; empty when it may. Another user who owns the folder could give a link of root's a
+// name there (a second one: where the kernel's protected_hardlinks is off), and with it lead
+// root's run anywhere that link leads.
+std::string untrustedLink(const struct stat& status, const Walk& walk, const std::string& shown) {
+  if (!trusted(status.st_uid)) return shown + " belongs to " + userName(status.st_uid);
+  if (!trusted(walk.owner()))
+    return shown + " stands in a folder that belongs to " + userName(walk.owner());
+  if (status.st_nlink > 1) return shown + " is a link with a second name";
+  return "";
+}
 
 }  // namespace
 
@@ -163,10 +182,10 @@ bool resolveOutput(const std::string& path, OutputPlace* place, std::string* rea
       break;
     }
     if (S_ISLNK(status.st_mode)) {
-      if (!trusted(status)) {
+      if (std::string why = untrustedLink(status, walk, shellQuoted(walk.pathOf(name)));
+          !why.empty()) {
         close(fd);
-        return refuse(reason,
-                      shellQuoted(walk.pathOf(name)) + " belongs to " + userName(status.st_uid));
+        return refuse(reason, std::move(why));
       }
       char target[PATH_MAX];
       const ssize_t length = readlinkat(fd, "", target, sizeof target);

@@ -11,8 +11,9 @@
 // it. `path` may be missing (it is created), a regular file, or a link to a regular file (the
 // file it leads to is replaced and the link kept); anything else (a device, a FIFO, a socket, a
 // folder, a dangling link, a link to any of these) is refused as "not a regular file" and left
-// as it was. On POSIX, each folder on the way and each link followed must belong to root or to
-// the caller, else nothing is written ("'FOLDER' belongs to USER"). Temporaries that killed runs
+// as it was. On POSIX, a link on the way is followed only when it and its folder belong to root
+// or to the caller and it has no second name, else nothing is written ("'LINK' belongs to
+// USER"); a folder may be anyone's, and the file lands in it. Temporaries that killed runs
 // left beside the file are removed first; those of runs still going are left alone. On POSIX a
 // SIGINT, SIGTERM or SIGHUP that arrives meanwhile takes effect afterwards; on Windows a Ctrl-C
 // meanwhile is ignored (a Ctrl-Break still ends the run).

@@ -20,9 +20,12 @@ struct OutputPlace {
 // Resolves `path` from "/" (a relative one from the working folder's path) one name at a time
 // through descriptors, holding one folder's at a time, "." and ".." taken by name as the path
 // spells them. A folder may be anyone's: the file lands in the last one by its descriptor, so a
-// folder's owner steers only what lands in their own folder. A link is followed only when it
-// belongs to root or to the caller; anyone else's is refused wherever it stands on the path
-// ("'LINK' belongs to USER"). Only a missing name or a regular file ends the walk; anything
+// folder's owner steers only what lands in their own folder. A link is followed only when it and
+// the folder that holds it belong to root or to the caller, and it has no second name; any other
+// is refused wherever it stands on the path ("'LINK' belongs to USER", "'LINK' stands in a
+// folder that belongs to USER", "'LINK' is a link with a second name"), so that another user's
+// folder is a place the file may land in, never a door elsewhere. Only a missing name or a
+// regular file ends the walk; anything
 // else at the end (a device, a FIFO, a socket, a folder, a dangling link) is kNotRegular.
 // Returns true with `*place` set (its folder the caller's to close); or false with `*reason`
 // set, in the system's words where a call failed, and nothing left open.
