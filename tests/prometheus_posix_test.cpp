@@ -167,7 +167,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::ValuesIn(std::vector<OutcomeRow>{
         {.name = "LineFeedInName", .argv = {"{prometheus}", "{file}-none\n/k.prom"}, .status = 3,
           .err = "korvalen-prometheus: cannot write '{file}-none'$'\\n''/k.prom': No such file "
-          "or directory\n"}}),
+          "or directory\n"},
+        {.name = "SensorsFifoRefusedAtOnce", .argv = {"/bin/sh", "-c", "mkfifo \"$0.fifo\" && exec "
+          "\"$1\" --sensors \"$0.fifo\" --check", "{file}", "{prometheus}"}, .status = 78,
+          .err = "korvalen-prometheus: {file}.fifo: cannot be read: not a regular file\n"}}),
     testing::PrintToStringParamName());
 // clang-format on
 

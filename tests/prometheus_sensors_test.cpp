@@ -117,6 +117,30 @@ INSTANTIATE_TEST_SUITE_P(
         refused("NulByte", std::string("[fan.0]\nmin = 3\0", 16), "2:8: a NUL byte, which no text "
                 "holds"),
         refused("NotUtf8", "[fan.1]\nname = \"\xC3\x28\"", "2:9: not UTF-8"),
+        refused("PositionWithLeadingZero", "[fan.01]", "1:6: fan.01: not a position: they are 0 "
+                "to 31"),
+        refused("FarBeyondWithExponent", "[temperature.0]\nmax = 1e300", "2:7: temperature.0.max: "
+                "beyond what a reading can be"),
+        refused("BeyondAsciiAfterLineEndingBackslash", "[fan.0]\nname = \"\"\"a\\\n  \xC3\xA9\"\"\"",
+                "3:3: a character beyond ASCII right after a line-ending backslash"),
+        refused("DateTime", "a=2000-01-01T:", "1:3: a date or time, which no key takes"),
+        refused("LocalTime", "[fan.0]\nmin = 07:32:00", "2:7: a date or time, which no key takes"),
+        refused("ReversingName", "[fan.0]\nname = \"a\xE2\x80\xAE b\"", "2:8: fan.0.name: holds "
+                "U+202E, which hides or reorders the text around it"),
+        refused("InvisibleName", "[fan.0]\nname = \"\xE2\x80\x8B\"", "2:8: fan.0.name: holds "
+                "U+200B, which hides or reorders the text around it"),
+        refused("NameOf65", "[fan.0]\nname = \"" + repeated("\xC3\xA9", 65) + "\"", "2:8: fan.0.name:"
+                " longer than 64 characters"),
+        {.name = "NameOf64", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},
+          .out = "fan 0 \"" + repeated("\xC3\xA9", 64) + "\"\n",
+          .file = "[fan.0]\nname = \"" + repeated("\xC3\xA9", 64) + "\""},
+        refused("IgnoreNotABoolean", "[fan.0]\nignore = 1", "2:10: fan.0.ignore: not true or false"),
+        refused("KindNotATable", "fan = 1", "1:7: fan: not a table"),
+        refused("PositionNotATable", "[fan]\n0 = 1", "2:5: fan.0: not a table"),
+        refused("LargerThanOneMiB", std::string((1 << 20) + 1, '#'), " larger than 1 MiB, which no "
+                "sensors file needs"),
+        {.name = "OneMiB", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},
+          .out = "no positions: every reading by its position alone\n", .file = std::string(1 << 20, '#')},
         refused("NotepadUnicode", std::string("\xFF\xFE[\0", 4), " not UTF-8 but UTF-16, as "
                 "Notepad's \"Unicode\" saves it: save it as UTF-8"),
         {.name = "MissingFileTold", .argv = {"{sim}", "--sample", "--", "{prometheus}",

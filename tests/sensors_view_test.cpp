@@ -77,6 +77,33 @@ INSTANTIATE_TEST_SUITE_P(
                  R"("Rear fan", "value": 250, "min": 300, "alarm": true}], "voltages": [{"sensor": )"
                  R"(0, "name": "+12V", "value": 12.10, "min": 11.40, "max": 12.60, "alarm": false}]})"
                  "\n"},
+        // Each limit exactly at its reading, and one step beyond: above max, at or above crit,
+        // below min.
+        ViewCase{"AtTheirLimits", {.temperatures = {4, {9500, 9499, 8500, 8501}}, .fans = {2, {300, 299}},
+                 .voltages = {4, {1140, 1139, 1260, 1261}}}, "temperature.0 = {crit = 95, name = "
+                 "'CPU 温度'}\ntemperature.1.crit = 95\ntemperature.2.max = 85\ntemperature.3.max = 85\n"
+                 "fan.0.min = 300\nfan.1.min = 300\nvoltage.0.min = 11.4\nvoltage.1.min = 11.4\n"
+                 "voltage.2.max = 12.6\nvoltage.3.max = 12.6\n",
+                 "Korvalen block: version 1, flags 0\n"
+                 "CPU 温度:        95.00 C  (crit = 95.00 C)  ALARM\n"
+                 "Temperature 1:   94.99 C  (crit = 95.00 C)\n"
+                 "Temperature 2:   85.00 C  (max = 85.00 C)\n"
+                 "Temperature 3:   85.01 C  (max = 85.00 C)  ALARM\n"
+                 "Fan 0:             300 RPM  (min = 300 RPM)\n"
+                 "Fan 1:             299 RPM  (min = 300 RPM)  ALARM\n"
+                 "Voltage 0:       11.40 V  (min = 11.40 V)\n"
+                 "Voltage 1:       11.39 V  (min = 11.40 V)  ALARM\n"
+                 "Voltage 2:       12.60 V  (max = 12.60 V)\n"
+                 "Voltage 3:       12.61 V  (max = 12.60 V)  ALARM\n",
+                 R"({"version": 1, "flags": 0, "temperatures": [{"sensor": 0, "name": "CPU 温度", )"
+                 R"("value": 95.00, "crit": 95.00, "alarm": true}, {"sensor": 1, "value": 94.99, "crit": )"
+                 R"(95.00, "alarm": false}, {"sensor": 2, "value": 85.00, "max": 85.00, "alarm": false}, )"
+                 R"({"sensor": 3, "value": 85.01, "max": 85.00, "alarm": true}], "fans": [{"sensor": 0, )"
+                 R"("value": 300, "min": 300, "alarm": false}, {"sensor": 1, "value": 299, "min": 300, )"
+                 R"("alarm": true}], "voltages": [{"sensor": 0, "value": 11.40, "min": 11.40, "alarm": )"
+                 R"(false}, {"sensor": 1, "value": 11.39, "min": 11.40, "alarm": true}, {"sensor": 2, )"
+                 R"("value": 12.60, "max": 12.60, "alarm": false}, {"sensor": 3, "value": 12.61, "max": )"
+                 R"(12.60, "alarm": true}]})" "\n"},
         ViewCase{"WideNamesAndValues", {.temperatures = {40, sequence(32, 0)},
                  .voltages = {1, {INT32_MIN}}}, "[temperature.0]\nname = \"Température \\\\ du cœur\"\n"
                  "[temperature.1]\nignore = true\n" + kIgnoredFrom2,

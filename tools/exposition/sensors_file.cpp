@@ -9,17 +9,20 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 #include "quoting.h"
 #include "regular_file.h"
 #include "snapshot_report.h"
 #include "toml_shape.h"
+#include "unicode_text.h"
 
 namespace {
 
 constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 constexpr int kDeepest = 3;  // a table, a position and a key
+constexpr std::size_t kMaxNameCharacters = 64;
 
 // A refusal: where in the file, and what.
 struct Refusal {
@@ -67,12 +70,22 @@ TextPlace placeOfByte(std::string_view text, std::size_t offset) {
   return at;
 }
 
-// Whether `name` holds a control character (C0, DEL or C1).
-bool hasControlCharacter(const std::string& name) {
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (isControlAt(name, i)) return true;
+// What is wrong with `name` as a terminal would show it, or nothing: empty, a control character
+// (C0, DEL or C1), a character that hides or reorders the text around it, or longer than a view's
+// column can sensibly hold.
+std::optional<std::string> nameProblem(const std::string& name) {
+  if (name.empty()) return "empty";
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < name.size(); ++characters) {
+    if (isControlAt(name, i)) return "holds a control character";
+    if (const char32_t c = nextCharacter(name, &i); hidesOrReorders(c)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+      return std::string("holds ") + code + ", which hides or reorders the text around it";
+    }
   }
-  return false;
+  if (characters > kMaxNameCharacters) return "longer than 64 characters";
+  return std::nullopt;
 }
 
 // The position that `key` spells, "0" to "31" written plainly, or none.
@@ -195,9 +208,8 @@ void readPosition(const toml::table& table, const ReadingKindInfo& kind, const s
       const auto* text = node.as_string();
       if (text == nullptr) throw Refusal{placeOf(node.source().begin), named("not a string")};
       settings->name = text->get();
-      if (settings->name.empty()) throw Refusal{placeOf(node.source().begin), named("empty")};
-      if (hasControlCharacter(settings->name))
-        throw Refusal{placeOf(node.source().begin), named("holds a control character")};
+      if (const std::optional<std::string> problem = nameProblem(settings->name))
+        throw Refusal{placeOf(node.source().begin), named(problem->c_str())};
     } else if (key.str() == "ignore") {
       const auto* flag = node.as_boolean();
       if (flag == nullptr) throw Refusal{placeOf(node.source().begin), named("not true or false")};

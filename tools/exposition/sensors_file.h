@@ -48,9 +48,12 @@ struct SensorsFile {
 // when the file is not a regular file (refused without waiting on a FIFO) or cannot be read, is
 // larger than 1 MiB, is UTF-16, holds a NUL byte, is not UTF-8 or not TOML (a string not closed,
 // a value that is not one, a table or key defined twice), nests deeper than a table, a position
-// and a key, or holds anything but the tables, positions, keys and values above: a name empty
-// or with a control character, a limit that a reading's text cannot hold exactly (85.125,
-// 5000.005; a fan's 300.5, judged from the text as written), min above max or max above crit.
+// and a key, holds a date or time, or holds anything but the tables, positions, keys and values
+// above: a position written otherwise than 0 to 31 (01), a name empty, longer than 64
+// characters, or with a control character or one that hides or reorders the text around it
+// (U+202E, U+200B), a limit that a reading's text cannot hold exactly (85.125, 5000.005; a
+// fan's 300.5, judged from the text as written) or far beyond any reading (1e300), min above max
+// or max above crit.
 bool readSensorsFile(const std::string& path, SensorsFile* file, std::string* problem);
 
 // The same for a file's text already read, named `name` in the message.

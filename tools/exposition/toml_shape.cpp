@@ -194,6 +194,13 @@ class Scanner {
     }
     const char first = token.empty() ? '\0' : token[0];
     const std::string_view unsigned_ = first == '+' || first == '-' ? token.substr(1) : token;
+    // A date or a time: no key takes one, and toml++ reaches an internal assumption on some
+    // that are not (2000-01-01T:). A number holds ':' never, and '-' only first or after 'e'.
+    for (std::size_t k = 1; k < unsigned_.size(); ++k) {
+      if (unsigned_[k] == ':' ||
+          (unsigned_[k] == '-' && unsigned_[k - 1] != 'e' && unsigned_[k - 1] != 'E'))
+        fail(start, "a date or time, which no key takes");
+    }
     if ((first >= '0' && first <= '9') || first == '+' || first == '-' || unsigned_ == "inf" ||
         unsigned_ == "nan") {
       (*numbers_)[{start.line, start.column}] = token;

@@ -6,6 +6,7 @@
 
 #include "exposition.h"
 #include "snapshot_report.h"
+#include "unicode_text.h"
 
 namespace {
 
@@ -38,13 +39,6 @@ std::vector<Shown> readingsOf(const SensorBlock& block, const SensorsFile& senso
     }
   }
   return shown;
-}
-
-// The characters of UTF-8 `text`, as a terminal's columns count them for Latin text.
-std::size_t columnsOf(const std::string& text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
 }
 
 std::string labelOf(const Shown& reading) {
