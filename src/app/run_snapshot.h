@@ -3,7 +3,7 @@
 #ifndef KORVALEN_APP_RUN_SNAPSHOT_H
 #define KORVALEN_APP_RUN_SNAPSHOT_H
 
-#include "snapshot_status.h"
+#include "exit_status.h"
 
 // Takes one snapshot: opens the monitor's block, maps it read-only, writes the report to stdout
 // and closes the handle. Returns the exit status: kStatusReported once the whole report has

@@ -1,7 +1,7 @@
 // The command line of the companion programs: CLI11 parses it, and bad usage is told the same way
 // by each: status 64 and one line that begins with what was wrong, then where to look.
-#ifndef KORVALEN_COMMON_COMMAND_LINE_H
-#define KORVALEN_COMMON_COMMAND_LINE_H
+#ifndef KORVALEN_CLI_COMMAND_LINE_H
+#define KORVALEN_CLI_COMMAND_LINE_H
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -14,8 +14,7 @@
 #include <utility>
 #include <vector>
 
-inline constexpr int kUsageStatus = 64;    // EX_USAGE
-inline constexpr int kHelpUnwritten = 74;  // EX_IOERR: what was asked for did not reach stdout
+#include "exit_status.h"
 
 // CLI11's help with the usage line first, then the description and the groups of options, one
 // blank line between them. Each option shows its own placeholder, set with option_text, and the
@@ -133,4 +132,4 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
   return std::nullopt;
 }
 
-#endif  // KORVALEN_COMMON_COMMAND_LINE_H
+#endif  // KORVALEN_CLI_COMMAND_LINE_H

@@ -17,9 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "exit_status.h"
 #include "exposition.h"
-
-inline constexpr int kConfigStatus = 78;  // EX_CONFIG: the sensors file is refused
 
 // What the file says of one position.
 struct SensorSettings {

@@ -16,7 +16,7 @@
 #include "sensor_block.h"
 #include "sensors_file.h"
 #include "snapshot_report.h"
-#include "snapshot_status.h"
+#include "exit_status.h"
 #include "standard_streams.h"
 #include "textfile.h"
 

@@ -11,7 +11,7 @@
 #include "command_line.h"
 #include "readings_view.h"
 #include "sensors_file.h"
-#include "snapshot_status.h"
+#include "exit_status.h"
 #include "standard_output.h"
 #include "standard_streams.h"
 

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kNoInputStatus = 66;  // EX_NOINPUT: the raw file cannot be read or is too large
 // Far more than any record, far less than memory: a raw block is read whole before publishing.
 constexpr std::size_t kMaxRawBytes = 1024 * 1024;
 

@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-inline constexpr int kCantCreateStatus = 73;  // EX_CANTCREAT: the block exists or cannot be made
-inline constexpr int kCannotExecuteStatus = 126;
-inline constexpr int kNotFoundStatus = 127;
+#include "exit_status.h"
 
 struct PublishedBlock {
   std::intptr_t handle;
