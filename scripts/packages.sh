@@ -73,9 +73,10 @@ uninstallable() {
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev libtomlplusplus-dev util-linux)
 # The real collector that korvalen-prometheus's files are tested against, and promtool, which
-# checks those files and tests the alert rules; strace, which holds a run at a chosen call; and
-# the scripts' own checker, shellcheck.
-TEST_PACKAGES=(prometheus-node-exporter prometheus strace shellcheck)
+# checks those files and tests the alert rules; strace, which holds a run at a chosen call; jq and
+# Python, which read korvalen-sensors' JSON as scripts do; systemd, whose systemd-analyze checks
+# the units; and the scripts' own checker, shellcheck.
+TEST_PACKAGES=(prometheus-node-exporter prometheus strace jq python3 systemd shellcheck)
 # What the shipped files are built with: git gives the commit's time, python3 makes the ZIP
 # independent of its builder.
 RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev libtomlplusplus-dev g++-mingw-w64-i686-posix binutils git python3)

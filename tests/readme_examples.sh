@@ -160,7 +160,8 @@ if [ "$(id -u)" -eq 0 ]; then
     "$folder" "$work" 'korvalen_temp_celsius{sensor="0",name="CPU Package"} 45.50'
   check cron-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.3" root "$folder" "$work"
 else
-  echo "the guide's recipes need root for a mount namespace: not run"
+  echo "skipped: the guide's recipes need root for a mount namespace"
+  [ "$failed" -ne 0 ] || exit 77
 fi
 [ "$failed" -eq 0 ] && echo "the README's examples and the guide's recipes do what they say"
 exit "$failed"

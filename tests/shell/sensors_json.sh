@@ -1,6 +1,6 @@
 #!/bin/sh
-# sensors_json.sh FOLDER: korvalen-sensors --json as real parsers read it, Python's json and jq
-# (where installed), for a block and a sensors file whose names need escaping.
+# sensors_json.sh FOLDER: korvalen-sensors --json as real parsers read it, Python's json and jq,
+# for a block and a sensors file whose names need escaping.
 # shellcheck source=tests/shell/init.sh
 . "$(dirname "$0")/init.sh"
 
@@ -23,13 +23,9 @@ read = [json.load(open(f, encoding="utf-8"), object_pairs_hook=list) for f in sy
 sys.exit(0 if read[0] == read[1] else "json: %r" % read[1])' exp.json out || fail=1
 [ "$(tail -c 1 out | od -An -c | tr -d ' ')" = '\n' ] && [ "$(wc -l <out)" -eq 1 ] || fail=1
 
-if command -v jq >/dev/null; then
-  printf '%s\n' 'CPU "0" \ é 85 false' '250 true' >exp
-  jq -r '"\(.temperatures[0].name) \(.temperatures[0].max) \(.temperatures[0].alarm)",
-    "\(.fans[0].value) \(.fans[0].alarm)"' out >got || fail=1
-  compare exp got || fail=1
-else
-  echo "jq is not installed: its half not run"
-fi
+printf '%s\n' 'CPU "0" \ é 85 false' '250 true' >exp
+jq -r '"\(.temperatures[0].name) \(.temperatures[0].max) \(.temperatures[0].alarm)",
+  "\(.fans[0].value) \(.fans[0].alarm)"' out >got || fail=1
+compare exp got || fail=1
 
 Exit

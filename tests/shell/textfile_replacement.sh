@@ -73,8 +73,9 @@ compare_textfiles ref.prom stopped/k.prom || fail=1
 # each time.
 korvalen-sim --sample -- korvalen-prometheus whole.prom || framework_failure_
 cp whole.prom polled.prom
+: >polled.prom.go
 (n=0; while [ -e polled.prom.go ]; do n=$((n + 1)); compare_textfiles whole.prom polled.prom >/dev/null || echo partial
-done; [ $n -gt 20 ] && echo polled) >poll & : >polled.prom.go
+done; [ $n -gt 20 ] && echo polled) >poll &
 # shellcheck disable=SC2016 # expanded by the monitor's command
 korvalen-sim --sample -- sh -c 'for i in $(seq 200); do korvalen-prometheus polled.prom; done' ||
   fail=1
