@@ -40,20 +40,10 @@ ignore = true
 name = "Beyond the count"
 )";
 const std::string kName = R"(name="CPU \"Package\" \\ 1"})";
-const KindExposition& temperature = exposition(ReadingKind::temperatures);
 std::string repeated(const std::string& text, int times) {
   std::string all;
   for (int i = 0; i < times; ++i) all += text;
   return all;
-}
-const KindExposition& fan = exposition(ReadingKind::fans);
-
-// The gauge of `shown` (a kind or a limit) with a series for each of `labelsAndValues`.
-template <class Shown>
-std::string series(const Shown& shown, std::initializer_list<std::string> labelsAndValues) {
-  std::string text = gaugeHead(shown.metric, shown.help);
-  for (const std::string& line : labelsAndValues) text += shown.metric + line + "\n";
-  return text;
 }
 
 // clang-format off
@@ -62,11 +52,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::ValuesIn(std::vector<OutcomeRow>{
         {.name = "NamedIgnoredBounded", .argv = written({"--temperatures", "45.5,51", "--fans",
           "1240,980", "--voltages", "12.1"}), .file = kExample, .written = readHead(1, 0, "1") +
-          series(temperature, {"{sensor=\"0\"," + kName + " 45.50", "{sensor=\"1\"} 51.00"}) +
-          series(temperature.limits[0], {"{sensor=\"0\"," + kName + " 85.00"}) +
-          series(temperature.limits[1], {"{sensor=\"0\"," + kName + " 95.50"}) +
-          series(fan, {"{sensor=\"0\"} 1240", "{sensor=\"1\",name=\"Rear fan\"} 980"}) +
-          series(fan.limits[0], {"{sensor=\"1\",name=\"Rear fan\"} 300"})},
+          series("korvalen_temp_celsius", {"{sensor=\"0\"," + kName + " 45.50", "{sensor=\"1\"} 51.00"}) +
+          series("korvalen_temp_max_celsius", {"{sensor=\"0\"," + kName + " 85.00"}) +
+          series("korvalen_temp_crit_celsius", {"{sensor=\"0\"," + kName + " 95.50"}) +
+          series("korvalen_fan_rpm", {"{sensor=\"0\"} 1240", "{sensor=\"1\",name=\"Rear fan\"} 980"}) +
+          series("korvalen_fan_min_rpm", {"{sensor=\"1\",name=\"Rear fan\"} 300"})},
         {.name = "EmptyFileChangesNothing", .argv = written({"--sample"}), .file = " ",
           .written = readTextfile(kSampleBlock, "1")},
         {.name = "EmptyFileChecked", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},

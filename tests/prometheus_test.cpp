@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <list>
+#include <map>
 #include <string>
 #include <thread>
 
+#include "exposition.h"
 #include "outcome.h"
 #include "prometheus_textfile.h"
 #include "support/block_bytes.h"
@@ -14,10 +16,8 @@
 namespace {
 
 const std::string kRead = readHead(2, 65535) +
-                          gaugeHead(kExposition[0].metric, kExposition[0].help) +
-                          kExposition[0].metric + "{sensor=\"0\"} -0.05\n" +
-                          gaugeHead(kExposition[1].metric, kExposition[1].help) +
-                          kExposition[1].metric + "{sensor=\"0\"} -1\n";
+                          series("korvalen_temp_celsius", {"{sensor=\"0\"} -0.05"}) +
+                          series("korvalen_fan_rpm", {"{sensor=\"0\"} -1"});
 const std::vector<std::string> kWrite{"{prometheus}", "{file}"};
 
 // `rows`, and on Windows the same again with the windowless build, which must write the same
@@ -80,33 +80,17 @@ TEST(PrometheusTextfile, ReplacesAFileHeldOpen) {
   std::remove(path.c_str());
 }
 
-// The names and help texts that operators and their dashboards know, spelled here alone.
+// The exposition's table names each gauge and help text as the tests spell them, and no other.
 TEST(Exposition, NamesAndHelpTexts) {
-  std::string text;
+  std::map<std::string, std::string> table;
   for (const Gauge& gauge : {kUpGauge, kSnapshotStatusGauge, kDownReasonGauge, kSensorsFileGauge,
                              kWrittenGauge, kBlockVersionGauge, kBlockFlagsGauge})
-    text += std::string(gauge.name) + " " + gauge.help + "\n";
+    table[gauge.name] = gauge.help;
   for (const KindExposition& kind : kExposition) {
-    text += std::string(kind.table) + " " + kind.metric + " " + kind.help + "\n";
-    for (const LimitExposition& limit : kind.limits)
-      text += std::string(" ") + limit.key + " " + limit.metric + " " + limit.help + "\n";
+    table[kind.metric] = kind.help;
+    for (const LimitExposition& limit : kind.limits) table[limit.metric] = limit.help;
   }
-  EXPECT_EQ(text, R"(korvalen_up 1 when the Korvalen block was read, else 0.
-korvalen_snapshot_status 0 read, 1 not opened, 2 not mapped, as korvalen-snapshot's status.
-korvalen_down_reason Why the block was not read: 1, with reason missing (no block), not_ours (a block there but not ours to read) or not_mapped.
-korvalen_sensors_file_ok 1 when the sensors file was read, 0 when it was refused: then no reading is written.
-korvalen_textfile_written_seconds When this file was written, in seconds since 1970.
-korvalen_block_version The block's version field.
-korvalen_block_flags The block's flag word.
-temperature korvalen_temp_celsius Temperature, degrees Celsius.
- max korvalen_temp_max_celsius Temperature above which the sensor runs hot, degrees Celsius (sensors file).
- crit korvalen_temp_crit_celsius Temperature at which the sensor is critical, degrees Celsius (sensors file).
-fan korvalen_fan_rpm Fan speed, revolutions per minute.
- min korvalen_fan_min_rpm Fan speed below which the fan is slow, revolutions per minute (sensors file).
-voltage korvalen_in_volts Voltage, volts.
- min korvalen_in_min_volts Lowest good voltage, volts (sensors file).
- max korvalen_in_max_volts Highest good voltage, volts (sensors file).
-)");
+  EXPECT_EQ(table, kHelpTexts);
 }
 
 }  // namespace
