@@ -80,7 +80,8 @@ TEST_PACKAGES=(prometheus-node-exporter prometheus strace jq python3 systemd she
 # What the shipped files are built with: git gives the commit's time, python3 makes the ZIP
 # independent of its builder.
 RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev libtomlplusplus-dev g++-mingw-w64-i686-posix binutils git python3)
-HARDENING_PACKAGES=(clang libclang-rt-dev valgrind)
+# clang builds the sanitizers', the fuzzers' and the coverage's builds, llvm reads the coverage.
+HARDENING_PACKAGES=(clang libclang-rt-dev llvm valgrind)
 # The QEMU guest that runs 32-bit Wine where this kernel cannot (scripts/run-in-guest.sh).
 GUEST_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static xz-utils)
 # wine32:i386 runs the shipped 32-bit program; wine64 the 64-bit build.

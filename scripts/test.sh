@@ -44,14 +44,19 @@ windows_x86() {
   cpack --preset windows-x86
 }
 
+# native: the Linux build and its tests, then the same tests' coverage, as a report.
+native() {
+  cmake --workflow --preset native --fresh && scripts/coverage.sh
+}
+
 main() {
   ensure_packages "${NATIVE_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" \
     "${WINDOWS_PACKAGES[@]}"
   export GTEST_COLOR=no
   mkdir -p "$lanes"
 
-  echo "== native: Linux build, unit and end-to-end tests"
-  run_lane native cmake --workflow --preset native --fresh
+  echo "== native: Linux build, unit and end-to-end tests, then their coverage of src/ and tools/"
+  run_lane native native
   echo "== windows-x86: the shipped 32-bit programs under 32-bit Wine, their file checks and the ZIP"
   run_lane windows-x86 windows_x86
   echo "== windows-x64: the same sources, tested under wine64"

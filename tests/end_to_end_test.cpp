@@ -69,6 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
         {.name = "SensorsFileRefused", .argv = {"{sim}", "--sample", "--", "{sensors}", "--sensors",
           "{file}"}, .status = 78, .err = "korvalen-sensors: {file}:1:2: fans: unknown table: the "
           "tables are temperature, fan and voltage\n", .file = "[fans.0]"},
+        {.name = "EmptySensorsFileName", .argv = {"{sensors}", "--sensors", ""}, .status = 64,
+          .err = "korvalen-sensors: --sensors: the file name is empty\n*\n"},
         {.name = "UnknownOption", .argv = {"{sensors}", "--all"}, .status = 64,
           .err = "korvalen-sensors: --all: no such option\n*\n"},
         {.name = "OwnVersion", .argv = {"{sensors}", "--version"},

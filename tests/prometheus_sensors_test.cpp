@@ -84,6 +84,17 @@ INSTANTIATE_TEST_SUITE_P(
                 "85.125 has more than two decimals"),
         refused("FanNotWhole", "[fan.0]\nmin = 300.5", "2:7: fan.0.min: 300.5 is not a whole "
                 "number"),
+        {.name = "LimitsAtTheirEdges", .argv = {"{prometheus}", "--sensors", "{file}", "--check"},
+          .out = "temperature 0 max 85.50 crit 95.00\nvoltage 0 min -21474836.48 max 21474836.47\n",
+          .file = "temperature.0 = {max = 8.55e1, crit = 95.000}\nvoltage.0 = {min = -21474836.48, "
+          "max = 21474836.47}"},
+        refused("BeyondTheLargestReading", "voltage.0.max = 21474836.48", "1:17: voltage.0.max: "
+                "beyond what a reading can be"),
+        refused("WholeFarBeyond", "fan.0.min = 100000000001", "1:13: fan.0.min: beyond what a "
+                "reading can be"),
+        refused("MoreOnTheLine", "[fan.0]\nmin = 3 4", "2:9: more follows the value on its line"),
+        {.name = "QuoteInFileName", .argv = {"{prometheus}", "--sensors", "{file}'q", "--check"},
+          .status = 78, .err = "korvalen-prometheus: '{file}'\\''q': cannot be read: *\n"},
         refused("HeaderNotClosed", "[fan.0\nmin = 3", "1:1: a table's name not closed by ]"),
         refused("StringNotClosed", "[fan.0]\nname = \"Rear", "2:8: a string not closed"),
         refused("NotAValue", "[fan.0]\nmin = fast", "2:7: not a value"),
