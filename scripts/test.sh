@@ -9,12 +9,12 @@ lanes=build/lanes
 counts=()
 
 # run_lane NAME COMMAND...: runs COMMAND, one lane, keeping its output in $lanes/NAME.log, and
-# notes how many of its tests passed and failed, as ctest counted them.
+# notes how many of its tests passed and failed, as its first ctest counted them.
 run_lane() {
   local name=$1 line
   shift
   "$@" 2>&1 | tee "$lanes/$name.log"
-  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$lanes/$name.log" | tail -n 1)
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$lanes/$name.log" | head -n 1)
   [ -n "$line" ] || return 0
   read -r _ _ _ failed _ _ _ _ total <<<"$line"
   counts+=("$name: $((total - failed)) passed, $failed failed")

@@ -43,16 +43,19 @@ in_namespace() {
     # shellcheck disable=SC2119 # it takes no arguments
     words=$(service_command) || return 1
     runas=$(printf '%s\n' "$words" | head -n 1)
+    protect="unshare -m sh $0 --protect-system"
+    writable=$(printf '%s\n' "$words" | sed -n 2p)
     set -f
     IFS='
 '
     # shellcheck disable=SC2046 # one word a line
-    set -- $(printf '%s\n' "$words" | tail -n +2)
+    set -- $(printf '%s\n' "$words" | tail -n +3)
     IFS=' 	
 '
   fi
-  setpriv --reuid="$runas" --regid="$(id -g "$runas")" --init-groups "$@" ||
-    echo "the recipe's command failed"
+  # shellcheck disable=SC2086 # $protect is words, or none under cron
+  ${protect:-env} ${protect:+"$writable"} setpriv --reuid="$runas" --regid="$(id -g "$runas")" \
+    --init-groups "$@" || echo "the recipe's command failed"
   kill "$monitor" && wait "$monitor"
   setpriv --reuid="$collector" --regid="$(id -g "$collector")" --clear-groups \
     grep -qxF "$line" /var/lib/prometheus/node-exporter/korvalen.prom ||
@@ -61,12 +64,13 @@ in_namespace() {
     echo "root's recipe wrote through a link, not into node_exporter's folder"
 }
 
-# service_command: prints the user and then, a word a line, the command line that systemd would
-# give korvalen-prometheus.service: Environment= and User= of the unit and then of its drop-ins,
-# the EnvironmentFile after them, and ExecStart with its variables.
+# service_command: prints the user, the folders that the service may write (ReadWritePaths=), and
+# then, a word a line, the command line that systemd would give korvalen-prometheus.service:
+# Environment=, User= and ReadWritePaths= of the unit and then of its drop-ins, the
+# EnvironmentFile after them, and ExecStart with its variables.
 # shellcheck disable=SC2120 # its arguments are the ones it sets itself
 service_command() {
-  runas=root
+  runas=root writable=
   for unit in /usr/local/lib/systemd/system/korvalen-prometheus.service \
     /etc/systemd/system/korvalen-prometheus.service.d/*.conf; do
     [ -f "$unit" ] || continue
@@ -74,6 +78,7 @@ service_command() {
       case $setting in
         Environment=*) export "${setting#Environment=}" ;;
         User=*) runas=${setting#User=} ;;
+        ReadWritePaths=*) writable="$writable ${setting#ReadWritePaths=}" ;;
         ExecStart=*) command=${setting#ExecStart=} ;;
       esac
     done <"$unit"
@@ -83,13 +88,24 @@ service_command() {
   # shellcheck disable=SC2086 # $KORVALEN_OPTIONS splits into words, as systemd splits it
   eval "set -- $command"
   [ $# -gt 0 ] || return 1
-  printf '%s\n' "$runas" "$@"
+  printf '%s\n' "$runas" "$writable" "$@"
 }
-if [ "${1:-}" = --in-namespace ]; then
-  shift
-  in_namespace "$@"
-  exit
-fi
+
+# protect_system FOLDERS COMMAND...: COMMAND, in the mount namespace it is given, as systemd runs
+# a service with ProtectSystem=strict, ReadWritePaths=FOLDERS and PrivateTmp=: every mount read-only
+# but /dev, /proc and /sys and FOLDERS, and /tmp and /var/tmp its own.
+protect_system() {
+  for folder in $1; do mount --bind "$folder" "$folder" || return 1; done
+  findmnt -rn -o TARGET | while read -r target; do
+    case $target in /dev | /dev/* | /proc | /proc/* | /sys | /sys/*) ;; *) mount -o remount,bind,ro "$target" ;; esac
+  done
+  for folder in $1; do mount -o remount,bind,rw "$folder" || return 1; done
+  mount -t tmpfs tmpfs /tmp && mount -t tmpfs tmpfs /var/tmp && shift && exec "$@"
+}
+case ${1:-} in
+  --in-namespace) shift && in_namespace "$@"; exit ;;
+  --protect-system) shift && protect_system "$@"; exit ;;
+esac
 
 readme=$1 guide=$2 folder=$3
 PATH=$folder:$PATH
