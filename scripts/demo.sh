@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# The demo: korvalen-sim publishes sample readings and korvalen-snapshot prints its report.
+# The demo: builds every program, then korvalen-sim publishes sample readings, which
+# korvalen-snapshot prints as its report and korvalen-sensors by name, with the example sensors
+# file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 ensure_packages "${NATIVE_PACKAGES[@]}"
 
-if [ -x build/native/korvalen-snapshot ]; then
-  echo "building korvalen-snapshot (what changed since the last build)"
+if [ -x build/native/korvalen-sensors ]; then
+  echo "building the programs (what changed since the last build)"
 else
-  echo "building korvalen-snapshot (first run, about 30 s)"
+  echo "building the programs (first run, about a minute)"
 fi
 cmake --preset native >/dev/null
-cmake --build --preset native --target korvalen-snapshot korvalen-sim korvalen-prometheus >/dev/null
+cmake --build --preset native --target programs >/dev/null
 echo
 
 # The demo needs the name to itself: a block already there would be read in place of the sample,
@@ -27,6 +29,12 @@ fi
 echo "$ korvalen-sim --sample -- korvalen-snapshot"
 status=0
 build/native/korvalen-sim --sample -- build/native/korvalen-snapshot || status=$?
+echo "(exit status $status)"
+echo
+echo "$ korvalen-sim --sample --fans 1240,250 -- korvalen-sensors --sensors prometheus/sensors.example.toml"
+status=0
+build/native/korvalen-sim --sample --fans 1240,250 -- \
+  build/native/korvalen-sensors --sensors prometheus/sensors.example.toml || status=$?
 echo "(exit status $status)"
 echo
 echo "$ korvalen-snapshot    # with no monitor running"
