@@ -20,7 +20,7 @@ llvm-profdata merge -sparse --failure-mode=all -f "$build/profiles.txt" -o "$bui
 
 objects=()
 for program in korvalen-snapshot korvalen-sim korvalen-prometheus korvalen-sensors end_to_end_test \
-  snapshot_report_test textfile_posix_test sensors-file-replay snapshot-report-replay; do
+  snapshot_report_test textfile_posix_test sensors_file_replay snapshot_report_replay; do
   objects+=(-object "$build/$program")
 done
 echo "== coverage of src/ and tools/ by the native tests"

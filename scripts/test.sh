@@ -66,7 +66,7 @@ main() {
   echo "== fuzz: bounded libFuzzer runs of the report writer and the sensors file"
   run_lane fuzz cmake --workflow --preset fuzz --fresh
   echo "== newcomer: the README's and the guide's commands in order, on a clean clone of HEAD"
-  tests/newcomer.sh
+  scripts/check-newcomer.sh
   echo "== reproducible: the shipped files built twice from clean clones of HEAD, compared"
   scripts/check-reproducible.sh
 

@@ -44,9 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
           .written = kRead},
         {.name = "Sample", .argv = {"{sim}", "--sample", "--", "{prometheus}", "{file}"},
           .written = readTextfile(kSampleBlock)},
-        {.name = "NoBlock", .argv = kWrite, .file = "old", .written = down("1")},
+        {.name = "NoBlock", .argv = kWrite, .file = "old", .written = head(1)},
         {.name = "BlockTooSmall", .argv = {"{sim}", "--raw", "{file}", "--", "{prometheus}",
-          "{file}"}, .file = bytesOf({}).substr(0, 401), .written = down("2")},
+          "{file}"}, .file = bytesOf({}).substr(0, 401), .written = head(2)},
         {.name = "FolderMissing", .argv = {"{prometheus}", "{file}-none/k.prom"}, .status = 3,
           .err = "korvalen-prometheus: cannot write '{file}-none/k.prom': *\n"},
         {.name = "NoOutput", .argv = {"{prometheus}"}, .status = 64,
@@ -76,7 +76,7 @@ TEST(PrometheusTextfile, ReplacesAFileHeldOpen) {
   const ProcessResult result = runProcess({prometheus(), path});
   closer.join();
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(normalizedTextfile(readFile(path), started), down("1"));
+  EXPECT_EQ(normalizedTextfile(readFile(path), started), head(1));
   std::remove(path.c_str());
 }
 

@@ -59,9 +59,6 @@ inline std::string head(int status, const char* sensorsOk = nullptr) {
   return text + series("korvalen_textfile_written_seconds", {" {time}"});
 }
 
-// The file when the block was not read, with korvalen-snapshot's status (1 or 2) for it.
-inline std::string down(const char* status) { return head(std::stoi(status)); }
-
 // The file when a block of `version` and `flags` was read, up to its readings.
 inline std::string readHead(unsigned version, unsigned flags, const char* sensorsOk = nullptr) {
   return head(0, sensorsOk) + series("korvalen_block_version", {" " + std::to_string(version)}) +

@@ -49,27 +49,51 @@ void lay(const fs::path& at, const std::string& entry) {
   if (entry[0] == 'h') linkat(AT_FDCWD, (at / target).c_str(), AT_FDCWD, (at / name).c_str(), 0);
 }
 
+// Where `output` leads: "" with `*folder` and `*name` set, or why the walk refused it.
+std::string walk(const std::string& output, ino_t* folder, std::string* name) {
+  OutputPlace place;
+  std::string reason;
+  struct stat status;
+  if (!resolveOutput(output, &place, &reason)) return reason;
+  fstat(place.folder, &status);
+  close(place.folder);
+  *folder = status.st_ino, *name = place.name;
+  return "";
+}
+
+ino_t inodeOf(const fs::path& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// Each row walked with 32 descriptors allowed: the walk holds one folder at a time, however deep.
 TEST_P(PathWalker, LandsWhereThePathLeads) {
   const WalkCase& row = GetParam();
   const fs::path at = scratchPath("walk");
   fs::create_directory(at);
   for (const std::string& entry : row.layout) lay(at, entry);
   fs::current_path(at);
-  OutputPlace place;
-  std::string reason;
-  const bool resolved = resolveOutput(within(row.output, at), &place, &reason);
-  EXPECT_EQ(resolved ? "" : reason, within(row.reason, at));
-  if (resolved) {
-    struct stat got, expected;
-    ASSERT_EQ(fstat(place.folder, &got), 0);
-    ASSERT_EQ(stat((at / row.folder).c_str(), &expected), 0);
-    EXPECT_EQ(got.st_ino, expected.st_ino) << "not in " << row.folder;
-    EXPECT_EQ(place.name, row.file);
-    close(place.folder);
+  rlimit before, few;
+  getrlimit(RLIMIT_NOFILE, &before);
+  few = {32, before.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &few);
+  ino_t folder = 0;
+  std::string name;
+  EXPECT_EQ(walk(within(row.output, at), &folder, &name), within(row.reason, at));
+  setrlimit(RLIMIT_NOFILE, &before);
+  if (row.reason.empty()) {
+    EXPECT_EQ(folder, inodeOf(at / row.folder)) << "not in " << row.folder;
+    EXPECT_EQ(name, row.file);
   }
   fs::current_path("/");
   fs::remove_all(at);
 }
+
+const std::string kDeep = [] {
+  std::string deep = "d";
+  for (int i = 1; i < 1000; ++i) deep += "/d";
+  return deep;
+}();
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
@@ -91,62 +115,34 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"LinkWithASecondName", {"d own", "f own/f", "l a own/f", "h b a"}, "b", "", "",
                  "'{s}/b' is a link with a second name"},
         WalkCase{"LinkLoop", {"l a b", "l b a"}, "a", "", "", "Too many levels of symbolic links"},
+        WalkCase{"ThousandFoldersDeep", {"d " + kDeep}, kDeep + "/k.prom", kDeep},
         WalkCase{"MissingOnTheWay", {}, "none/k.prom", "", "", "No such file or directory"}),
     testing::PrintToStringParamName());
 // clang-format on
-
-// Few descriptors are needed however deep the path: one for the folder the walk stands in.
-TEST(PathWalker, HoldsOneFolderAtATime) {
-  const fs::path at = scratchPath("deep");
-  std::string deep = "d";
-  fs::create_directory(at);
-  fs::current_path(at);
-  for (int i = 0; i < 1000; ++i, fs::current_path("d")) fs::create_directory("d");
-  for (int i = 1; i < 1000; ++i) deep += "/d";
-  fs::current_path("/");
-  rlimit before;
-  getrlimit(RLIMIT_NOFILE, &before);
-  const rlimit few{32, before.rlim_max};
-  setrlimit(RLIMIT_NOFILE, &few);
-  OutputPlace place;
-  std::string reason;
-  EXPECT_TRUE(resolveOutput((at / deep / "k.prom").string(), &place, &reason)) << reason;
-  setrlimit(RLIMIT_NOFILE, &before);
-  if (place.folder >= 0) close(place.folder);
-  fs::remove_all(at);
-}
 
 // A folder moved away and back while the walk climbs out of it and in again, many times: the
 // walk ends in x/e, where the path leads, or says that the folder moved, or finds it gone; it
 // never lands in y/e, where the moved folder's ".." leads.
 TEST(PathWalker, SaysWhenAFolderMovedWhileItWasWalked) {
   const fs::path at = scratchPath("moving");
-  fs::create_directories(at / "x/d"), fs::create_directories(at / "x/e");
-  fs::create_directories(at / "y/e");
-  std::string path = (at / "x/d").string();
+  for (const char* folder : {"x/d", "x/e", "y/e"}) fs::create_directories(at / folder);
+  std::string path = (at / "x/d").string(), name;
   for (int i = 0; i < 50; ++i) path += "/../d";
-  struct stat target;
-  ASSERT_EQ(stat((at / "x/e").c_str(), &target), 0);
   std::atomic<bool> done = false;
   std::thread mover([&] {
-    while (!done)
-      rename((at / "x/d").c_str(), (at / "y/d").c_str()),
-          rename((at / "y/d").c_str(), (at / "x/d").c_str());
+    for (const std::string x = at / "x/d", y = at / "y/d"; !done;)
+      rename(x.c_str(), y.c_str()), rename(y.c_str(), x.c_str());
   });
   int moved = 0, landed = 0;
   for (int run = 0; run < 100000 && (moved < 10 || landed < 10); ++run) {
-    OutputPlace place;
-    std::string reason;
-    struct stat got;
-    if (resolveOutput(path + "/../e/k.prom", &place, &reason)) {
-      ASSERT_EQ(fstat(place.folder, &got), 0);
-      close(place.folder);
-      ASSERT_EQ(got.st_ino, target.st_ino) << "landed outside x/e";
-      ++landed;
+    ino_t folder = 0;
+    const std::string reason = walk(path + "/../e/k.prom", &folder, &name);
+    if (reason.empty()) {
+      ASSERT_EQ(folder, inodeOf(at / "x/e")) << "landed outside x/e";
     } else if (reason != "No such file or directory") {
       ASSERT_EQ(reason, "'" + (at / "x/d").string() + "' moved while it was walked");
-      ++moved;
     }
+    landed += reason.empty(), moved += reason.ends_with("moved while it was walked");
   }
   done = true;
   mover.join();

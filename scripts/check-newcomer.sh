@@ -1,5 +1,5 @@
 #!/bin/sh
-# newcomer.sh: what a newcomer types, in the order the README and the guide give it, on a clean
+# check-newcomer.sh: what a newcomer types, in the order the README and the guide give it, on a clean
 # clone of HEAD: the demo, the README's first commands and its korvalen-sensors sample, each
 # printing the text the README shows after it, then the guide's install. Run by root, it works in
 # a mount namespace of its own, with /dev/shm and /usr/local its own; elsewhere it installs into a
