@@ -57,6 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         {.name = "VersionToFullDevice", .argv = {"{prometheus}", "--version"}, .status = 74,
           .err = "korvalen-prometheus: cannot write to standard output*\n",
           .sink = OutputSink::fullDevice},
+        {.name = "EmptySensorsFileName", .argv = {"{prometheus}", "--sensors", "", "{file}"},
+          .status = 64, .err = "korvalen-prometheus: --sensors: the file name is empty\n*\n"},
         {.name = "UnknownOption", .argv = {"{prometheus}", "--bogus", "{file}"}, .status = 64,
           .err = "korvalen-prometheus: --bogus: no such option\n*\n"}})),
     testing::PrintToStringParamName());

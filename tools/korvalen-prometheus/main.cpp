@@ -3,20 +3,17 @@
 // reads the block as korvalen-snapshot does, through the same calls and trust rules, and writes
 // each reading as the report's text for it, named, left out and bounded as the operator's sensors
 // file (--sensors) says.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <iostream>
 #include <string>
 
-#include "block_copy.h"
-#include "command_line.h"
+#include "companion.h"
+#include "exit_status.h"
 #include "quoting.h"
 #include "sensor_block.h"
 #include "sensors_file.h"
 #include "snapshot_report.h"
-#include "exit_status.h"
 #include "standard_streams.h"
 #include "textfile.h"
 
@@ -156,8 +153,7 @@ std::string wrapped(const std::string& text) {
 // What the command line asks for.
 struct Request {
   std::string output;
-  std::string sensorsPath;  // with `sensors`
-  bool sensors = false;
+  SensorsRequest sensors;
   bool check = false;
 };
 
@@ -177,7 +173,7 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
   // Not required() to CLI11, which would say so before it says that an option is unknown.
   const CLI::Option* given = app.add_option(
       "OUTPUT", request->output, "the file to write, named *.prom, in the\ncollector's folder");
-  const CLI::Option* sensorsGiven = addSensorsOption(app, request->sensorsPath);
+  addSensors(app, &request->sensors);
   app.add_flag("--check", request->check,
                "check the sensors file alone, print what it says\nof each position, and exit");
   app.footer(wrapped(metricsHelp()) +
@@ -188,9 +184,9 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
              "74 help, version or check not written; 78 sensors file refused: OUTPUT\n"
              "written without readings, and korvalen_sensors_file_ok 0 (--check: nothing).");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
-  request->sensors = sensorsGiven->count() != 0;
+  if (const std::optional<int> status = checkSensors(app, request->sensors)) return *status;
   const bool check = request->check;
-  if (check && !request->sensors) return usageError(app, "--check: no --sensors to check");
+  if (check && !request->sensors.given()) return usageError(app, "--check: no --sensors to check");
   if (check && given->count() != 0) return usageError(app, "--check: takes no OUTPUT");
   if (!check && given->count() == 0) return usageError(app, "OUTPUT is required");
   if (!check && request->output.empty()) return usageError(app, "OUTPUT: the file name is empty");
@@ -208,19 +204,14 @@ int main(int argc, char** argv) {
   // A refused file is told on stderr and by the status, and OUTPUT says so to the alerts, with
   // the block's state and no readings.
   SensorsFile sensors;
-  std::string problem;
-  SensorsOutcome sensorsOutcome = request.sensors ? SensorsOutcome::read : SensorsOutcome::none;
-  if (request.sensors && !readSensorsFile(request.sensorsPath, &sensors, &problem)) {
-    std::fprintf(stderr, "korvalen-prometheus: %s\n", problem.c_str());
+  SensorsOutcome sensorsOutcome =
+      request.sensors.given() ? SensorsOutcome::read : SensorsOutcome::none;
+  if (!readSensorsTold("korvalen-prometheus", request.sensors, &sensors)) {
     if (request.check) return kConfigStatus;
     sensorsOutcome = SensorsOutcome::refused;
   }
-  if (request.check) {
-    const std::string lines = describeSensors(sensors);
-    errno = 0;  // so that a failed write is told with its own reason, not an earlier one's
-    std::cout << lines;
-    return finishStandardOutput("korvalen-prometheus");
-  }
+  if (request.check)
+    return writeOutputTold("korvalen-prometheus", describeSensors(sensors), kHelpUnwritten);
 
   const std::string& output = request.output;
   std::uint8_t copy[kSensorBlockSize] = {};

@@ -3,24 +3,18 @@
 // korvalen-snapshot does, through the same calls and trust rules, and the operator's sensors
 // file as korvalen-prometheus reads it.
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 
-#include "block_copy.h"
-#include "command_line.h"
+#include "companion.h"
 #include "readings_view.h"
-#include "sensors_file.h"
-#include "exit_status.h"
-#include "standard_output.h"
 #include "standard_streams.h"
 
 namespace {
 
 // What the command line asks for.
 struct Request {
-  std::string sensorsPath;  // with `sensors`
-  bool sensors = false;
+  SensorsRequest sensors;
   bool json = false;
 };
 
@@ -34,7 +28,7 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
       "document for scripts.",
       "korvalen-sensors");
   describeProgram(app, "korvalen-sensors [--sensors FILE] [--json]");
-  const CLI::Option* sensorsGiven = addSensorsOption(app, request->sensorsPath);
+  addSensors(app, &request->sensors);
   app.add_flag("--json", request->json, "one JSON document, for scripts");
   app.footer(
       "A reading beyond one of its limits (above max, at or above crit, below min)\n"
@@ -44,21 +38,7 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
       "block cannot be mapped; 3 the output not written; 64 bad usage; 74 help or\n"
       "version not written; 78 sensors file refused. Run it in the monitor's session.");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
-  request->sensors = sensorsGiven->count() != 0;
-  if (request->sensors && request->sensorsPath.empty())
-    return usageError(app, "--sensors: the file name is empty");
-  return std::nullopt;
-}
-
-// The line that tells why the block was not read.
-const char* problemOf(ReadOutcome outcome, OpenFailure why) {
-  const DownReason reason = downReasonOf(outcome, why);
-  if (reason == DownReason::missing) return "no Korvalen block: the monitor is not running";
-  if (reason == DownReason::notOurs) {
-    return "the Korvalen block is not ours to read: another user's, one that others may write "
-           "or with a second name, or on Windows one whose access is refused";
-  }
-  return "the Korvalen block cannot be mapped";
+  return checkSensors(app, request->sensors);
 }
 
 }  // namespace
@@ -69,24 +49,16 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = readRequest(argc, argv, &request)) return *status;
 
   SensorsFile sensors;
-  std::string problem;
-  if (request.sensors && !readSensorsFile(request.sensorsPath, &sensors, &problem)) {
-    std::fprintf(stderr, "korvalen-sensors: %s\n", problem.c_str());
-    return kConfigStatus;
-  }
+  if (!readSensorsTold("korvalen-sensors", request.sensors, &sensors)) return kConfigStatus;
   std::uint8_t copy[kSensorBlockSize] = {};
   OpenFailure why = OpenFailure::other;
   const ReadOutcome outcome = readBlock(copy, &why);
   if (outcome != ReadOutcome::read) {
-    std::fprintf(stderr, "korvalen-sensors: %s\n", problemOf(outcome, why));
+    std::fprintf(stderr, "korvalen-sensors: %s\n", blockProblem(outcome, why));
     return snapshotStatusOf(outcome);
   }
   const SensorBlock block{copy};
-  std::string reason;
-  if (!writeStandardOutput(request.json ? jsonOf(block, sensors) : viewOf(block, sensors),
-                           &reason)) {
-    std::fprintf(stderr, "korvalen-sensors: cannot write to standard output: %s\n", reason.c_str());
-    return kStatusWriteFailed;
-  }
-  return kStatusReported;
+  return writeOutputTold("korvalen-sensors",
+                         request.json ? jsonOf(block, sensors) : viewOf(block, sensors),
+                         kStatusWriteFailed);
 }

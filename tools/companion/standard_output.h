@@ -1,6 +1,6 @@
-// korvalen-sensors' output, one implementation per platform.
-#ifndef KORVALEN_SENSORS_STANDARD_OUTPUT_H
-#define KORVALEN_SENSORS_STANDARD_OUTPUT_H
+// The companions' standard output, one implementation per platform.
+#ifndef KORVALEN_COMPANION_STANDARD_OUTPUT_H
+#define KORVALEN_COMPANION_STANDARD_OUTPUT_H
 
 #include <string>
 
@@ -10,4 +10,4 @@
 // true, or false with `*reason` set to why it did not reach standard output.
 bool writeStandardOutput(const std::string& text, std::string* reason);
 
-#endif  // KORVALEN_SENSORS_STANDARD_OUTPUT_H
+#endif  // KORVALEN_COMPANION_STANDARD_OUTPUT_H
