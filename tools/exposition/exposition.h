@@ -70,6 +70,8 @@ struct KindExposition {
   const char* metric;  // the gauge of the readings
   const char* help;
   std::span<const LimitExposition> limits;  // in the order they are written
+  const char* homeAssistantUnit;            // the unit as Home Assistant takes it
+  const char* deviceClass;                  // Home Assistant's device class, or none
 };
 
 inline constexpr LimitExposition kTemperatureLimits[] = {
@@ -91,11 +93,14 @@ inline constexpr LimitExposition kVoltageLimits[] = {
 // In the order of ReadingKind, which is the block's.
 inline constexpr KindExposition kExposition[] = {
     {ReadingKind::temperatures, "temperature", "Temperature", "C", "korvalen_temp_celsius",
-     "Temperature, degrees Celsius.", kTemperatureLimits},
+     "Temperature, degrees Celsius.", kTemperatureLimits,
+     "\xC2\xB0"
+     "C",
+     "temperature"},
     {ReadingKind::fans, "fan", "Fan", "RPM", "korvalen_fan_rpm",
-     "Fan speed, revolutions per minute.", kFanLimits},
+     "Fan speed, revolutions per minute.", kFanLimits, "rpm", nullptr},
     {ReadingKind::voltages, "voltage", "Voltage", "V", "korvalen_in_volts", "Voltage, volts.",
-     kVoltageLimits}};
+     kVoltageLimits, "V", "voltage"}};
 
 static_assert(kExposition[0].kind == ReadingKind::temperatures &&
               kExposition[1].kind == ReadingKind::fans &&
