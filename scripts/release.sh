@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The shipped files, built from this checkout without the tests, into FOLDER (build/release):
 #   FOLDER/windows-x86/korvalen-snapshot.exe, korvalen-sim.exe, korvalen-prometheus.exe,
-#     korvalen-prometheusw.exe, korvalen-sensors.exe, the ZIP and its .sha256
-#   FOLDER/linux/bin/korvalen-snapshot, korvalen-sim, korvalen-prometheus and korvalen-sensors,
+#     korvalen-prometheusw.exe, korvalen-sensors.exe, korvalen-mqtt.exe, korvalen-mqttw.exe, the
+#     ZIP and its .sha256
+#   FOLDER/linux/bin/korvalen-snapshot, korvalen-sim, korvalen-prometheus, korvalen-sensors and
+#     korvalen-mqtt,
 #     stripped, as cmake --install puts them (the systemd units beside them name that folder)
 # Prints their SHA-256 sums. For a given commit they are the same wherever they are built.
 # Usage: scripts/release.sh [FOLDER]
@@ -23,6 +25,7 @@ cmake --install "$out/native" --strip --prefix "$out/linux" >/dev/null
 cd "$out"
 sha256sum windows-x86/korvalen-snapshot.exe windows-x86/korvalen-sim.exe \
   windows-x86/korvalen-prometheus.exe windows-x86/korvalen-prometheusw.exe \
-  windows-x86/korvalen-sensors.exe windows-x86/korvalen-snapshot-*-win32.zip \
-  windows-x86/korvalen-snapshot-*-win32.zip.sha256 linux/bin/korvalen-snapshot \
-  linux/bin/korvalen-sim linux/bin/korvalen-prometheus linux/bin/korvalen-sensors
+  windows-x86/korvalen-sensors.exe windows-x86/korvalen-mqtt.exe windows-x86/korvalen-mqttw.exe \
+  windows-x86/korvalen-snapshot-*-win32.zip windows-x86/korvalen-snapshot-*-win32.zip.sha256 \
+  linux/bin/korvalen-snapshot linux/bin/korvalen-sim linux/bin/korvalen-prometheus \
+  linux/bin/korvalen-sensors linux/bin/korvalen-mqtt

@@ -1,0 +1,137 @@
+#!/bin/sh
+# mqtt.sh FOLDER [EMULATOR...]: korvalen-mqtt against Debian's mosquitto broker, started here on
+# a free loopback port with a password file and no anonymous access, as mosquitto_sub reads what
+# it publishes: discovery, states and alarms with readings at their limits, a reading gone, no
+# block, a refused sensors file, and the failures. With EMULATOR, FOLDER's Windows programs run
+# through it (Wine) for the first case alone.
+# shellcheck disable=SC2015 # A && B || fail is the idiom
+# shellcheck source=tests/shell/init.sh
+. "$(dirname "$0")/init.sh"
+shift
+emulator=$* exe=
+[ $# -eq 0 ] || exe=.exe
+path() { echo "$programs/$1$exe"; }
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mosquitto_passwd -c -b passwd korvalen secret && printf 'secret\n' >password && chmod 600 password &&
+  printf 'listener %s 127.0.0.1\nallow_anonymous false\npassword_file %s\npersistence false\nuser %s\n' \
+    "$port" "$work/passwd" "$(id -un)" >broker.conf || framework_failure_
+mosquitto -c broker.conf 2>broker.log &
+broker=$!
+trap 'kill $broker; cd / && rm -rf "$work"' EXIT
+sub() { mosquitto_sub -p "$port" -u korvalen -P secret "$@"; }
+pub() { mosquitto_pub -p "$port" -u korvalen -P secret "$@"; }
+# until_seen WORD: publishes WORD until the subscriber writing `live` has it.
+until_seen() {
+  for _ in $(seq 200); do grep -q "$1" live && return; pub -t "korvalen/$1" -m "$1"; sleep 0.05; done
+  framework_failure_ "the subscriber never saw $1"
+}
+for _ in $(seq 100); do pub -t k/probe -n 2>/dev/null && break; sleep 0.05; done
+# mqtt ARG...: korvalen-mqtt ARG... for node n1 on the broker, as the user korvalen, while the sim
+# publishes a block as $block says (none where it is empty); what a subscriber saw in `live`.
+mqtt() {
+  mosquitto_sub -p "$port" -u korvalen -P secret -R -t 'korvalen/#' -F '%t %p' >live &
+  live=$!
+  until_seen ready
+  set -- "$(path korvalen-mqtt)" "$@" --node n1 --username korvalen --password-file password \
+    "127.0.0.1:$port"
+  status=0
+  # shellcheck disable=SC2086 # the emulator's and the sim's words
+  if [ -n "$block" ]; then $emulator "$(path korvalen-sim)" $block -- "$@"; else $emulator "$@"; fi \
+    2>err || status=$?
+  until_seen end
+  kill $live && sed -i '/^korvalen\/\(ready\|end\|n1\/run\/\)/d' live
+}
+retained() { sub -t 'homeassistant/#' -t 'korvalen/#' --retained-only -W 1 -F '%t %p' 2>/dev/null | LC_ALL=C sort; }
+
+# The sample, each limit exactly at its reading or one step beyond, a name to escape.
+printf '%s\n' 'temperature.0 = {crit = 45.5, name = "CPU \"0\""}' 'temperature.1.max = 38.25' \
+  'fan.0.min = 1240' 'fan.1.min = 981' 'voltage.0.ignore = true' 'voltage.3 = {min = 12.1, max = 12.1}' \
+  >sensors.toml || framework_failure_
+block=--sample mqtt --sensors sensors.toml
+cat >exp <<'.'
+korvalen/n1/availability online
+korvalen/n1/temperature/0 45.50
+korvalen/n1/temperature/0/alarm ON
+korvalen/n1/temperature/0/limits {"crit": 45.50}
+korvalen/n1/temperature/1 38.25
+korvalen/n1/temperature/1/alarm OFF
+korvalen/n1/temperature/1/limits {"max": 38.25}
+korvalen/n1/temperature/2 51.00
+korvalen/n1/temperature/3 29.75
+korvalen/n1/fan/0 1240
+korvalen/n1/fan/0/alarm OFF
+korvalen/n1/fan/0/limits {"min": 1240}
+korvalen/n1/fan/1 980
+korvalen/n1/fan/1/alarm ON
+korvalen/n1/fan/1/limits {"min": 981}
+korvalen/n1/fan/2 0
+korvalen/n1/voltage/1 3.31
+korvalen/n1/voltage/2 5.02
+korvalen/n1/voltage/3 12.10
+korvalen/n1/voltage/3/alarm OFF
+korvalen/n1/voltage/3/limits {"min": 12.10, "max": 12.10}
+korvalen/n1/status ok
+.
+compare exp live && [ "$status" -eq 0 ] || fail=1
+device='"expire_after": 180, "device": {"identifiers": ["korvalen_n1"], "name": "Korvalen n1", "manufacturer": "Korvalen", "model": "korvalen-mqtt", "sw_version": "1.0.0"}'
+cat >exp <<.
+homeassistant/binary_sensor/n1/fan_0_alarm/config
+homeassistant/binary_sensor/n1/fan_1_alarm/config
+homeassistant/binary_sensor/n1/temperature_0_alarm/config {"name": "CPU \"0\" alarm", "unique_id": "korvalen_n1_temperature_0_alarm", "object_id": "korvalen_n1_temperature_0_alarm", $device, "state_topic": "korvalen/n1/temperature/0/alarm", "availability_topic": "korvalen/n1/availability", "device_class": "problem", "payload_on": "ON", "payload_off": "OFF", "json_attributes_topic": "korvalen/n1/temperature/0/limits"}
+homeassistant/binary_sensor/n1/temperature_1_alarm/config
+homeassistant/binary_sensor/n1/voltage_3_alarm/config
+homeassistant/sensor/n1/fan_0/config {"name": "Fan 0", "unique_id": "korvalen_n1_fan_0", "object_id": "korvalen_n1_fan_0", $device, "state_topic": "korvalen/n1/fan/0", "availability_topic": "korvalen/n1/availability", "unit_of_measurement": "rpm", "state_class": "measurement", "suggested_display_precision": 0}
+homeassistant/sensor/n1/fan_1/config
+homeassistant/sensor/n1/fan_2/config
+homeassistant/sensor/n1/status/config {"name": "Korvalen status", "unique_id": "korvalen_n1_status", "object_id": "korvalen_n1_status", $device, "state_topic": "korvalen/n1/status", "entity_category": "diagnostic"}
+homeassistant/sensor/n1/temperature_0/config {"name": "CPU \"0\"", "unique_id": "korvalen_n1_temperature_0", "object_id": "korvalen_n1_temperature_0", $device, "state_topic": "korvalen/n1/temperature/0", "availability_topic": "korvalen/n1/availability", "unit_of_measurement": "°C", "device_class": "temperature", "state_class": "measurement", "suggested_display_precision": 2}
+homeassistant/sensor/n1/temperature_1/config
+homeassistant/sensor/n1/temperature_2/config
+homeassistant/sensor/n1/temperature_3/config
+homeassistant/sensor/n1/voltage_1/config
+homeassistant/sensor/n1/voltage_2/config
+homeassistant/sensor/n1/voltage_3/config {"name": "Voltage 3", "unique_id": "korvalen_n1_voltage_3", "object_id": "korvalen_n1_voltage_3", $device, "state_topic": "korvalen/n1/voltage/3", "availability_topic": "korvalen/n1/availability", "unit_of_measurement": "V", "device_class": "voltage", "state_class": "measurement", "suggested_display_precision": 2}
+korvalen/n1/availability online
+korvalen/n1/status ok
+.
+# The configs in full where they differ in kind, the others by their topic.
+retained | sed -E '/(temperature_0(_alarm)?|fan_0|voltage_3|status)\/config/!s/\/config .*/\/config/' >got
+compare exp got || fail=1
+[ -z "$exe" ] || Exit
+
+# The reading gone: fan 1 and 2 lose their entities; a config of another's under n1, and a
+# config of this node's other than a reading's, stay.
+pub -r -t homeassistant/sensor/n1/fan_9/config -m '{"unique_id": "not_korvalens"}'
+pub -r -t homeassistant/sensor/n1/extra/config -m '{"unique_id": "korvalen_n1_extra"}'
+block="--sample --fan-count 1" mqtt --sensors sensors.toml
+retained | grep -o '^[^ ]*/\(fan_[0-9]\(_alarm\)\?\|extra\)/config' >got
+printf '%s\n' homeassistant/binary_sensor/n1/fan_0_alarm/config homeassistant/sensor/n1/extra/config \
+  homeassistant/sensor/n1/fan_0/config homeassistant/sensor/n1/fan_9/config >exp
+compare exp got || fail=1
+
+# No block, then a refused sensors file: offline, with the status that says why; the entities
+# stay for when the readings come back.
+for case in missing sensors_file_refused; do
+  echo '[fans.0]' >refused.toml
+  block='' mqtt --sensors "$([ $case = missing ] && echo sensors.toml || echo refused.toml)"
+  printf 'korvalen/n1/availability offline\nkorvalen/n1/status %s\n' "$case" >exp
+  compare exp live || fail=1
+  retained | grep -c '/config' | grep -qx 15 || fail=1
+done
+echo "korvalen-mqtt: refused.toml:1:2: fans: unknown table: the tables are temperature, fan and voltage" >exp
+compare exp err && [ "$status" -eq 78 ] || fail=1
+
+# The failures, one line each, the password in none.
+no_broker=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+echo wrong >wrong && chmod 600 wrong && cp password open && chmod 644 open || framework_failure_
+# failed FILE ADDRESS STATUS LINE: with the password in FILE, at ADDRESS, STATUS and LINE.
+failed() {
+  status=0
+  korvalen-mqtt --username korvalen --password-file "$1" "$2" 2>err || status=$?
+  echo "korvalen-mqtt: $4" >exp
+  compare exp err && [ "$status" -eq "$3" ] || fail=1
+}
+failed wrong "127.0.0.1:$port" 77 "127.0.0.1:$port: the broker refused the connection: Connection Refused: not authorised."
+failed password "127.0.0.1:$no_broker" 69 "127.0.0.1:$no_broker: cannot connect: Connection refused"
+failed open "127.0.0.1:$port" 78 "open: the group or others may read it: make it the user's alone (chmod 600)"
+Exit
