@@ -19,8 +19,8 @@ find "$build/profiles" -name '*.profraw' >"$build/profiles.txt"
 llvm-profdata merge -sparse --failure-mode=all -f "$build/profiles.txt" -o "$build/tests.profdata"
 
 objects=()
-for program in korvalen-snapshot korvalen-sim korvalen-prometheus korvalen-sensors end_to_end_test \
-  snapshot_report_test textfile_posix_test sensors_file_replay snapshot_report_replay; do
+for program in korvalen-snapshot korvalen-sim korvalen-prometheus korvalen-sensors korvalen-mqtt \
+  end_to_end_test snapshot_report_test textfile_posix_test sensors_file_replay snapshot_report_replay; do
   objects+=(-object "$build/$program")
 done
 echo "== coverage of src/ and tools/ by the native tests"

@@ -45,9 +45,8 @@ std::string misplacedValue(const std::string& report) {
 TEST(Churn, EverySnapshotOfARewrittenBlockIsWellFormed) {
   const std::string loop = "i=0; while [ $i -lt " + std::to_string(kSnapshots) +
                            " ]; do \"$0\" || exit 1; i=$((i + 1)); done";
-  const ProcessResult result =
-      runProcess({sim(), "--block-version", "3", "--flags", "1", "--churn", "--", "/bin/sh", "-c",
-                  loop, snapshot()});
+  const ProcessResult result = runProcess({sim(), "--block-version", "3", "--flags", "1", "--churn",
+                                           "--", "/bin/sh", "-c", loop, snapshot()});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
   // The reports, one after another, each well formed and each value in its place.

@@ -1,7 +1,7 @@
 #include "block_copy.h"
 
-#include "exposition.h"
 #include "exit_status.h"
+#include "exposition.h"
 
 ReadOutcome readBlock(std::uint8_t (&copy)[kSensorBlockSize], OpenFailure* why) {
   NamedBlockHandle handle;

@@ -2,8 +2,9 @@
 // values far enough to refuse, in our words and at their place, what toml++ must never be given
 // (nesting deeper than a sensors file's own shape, which toml++ would follow to the end of the
 // stack; a character outside a string that toml++ cannot place; a date or time, which no key
-// takes), and the common mistakes of hand editing (a string not closed, a value that is not one). It keeps the text of each number, so
-// that a limit can be judged from what was written, not from a double.
+// takes), and the common mistakes of hand editing (a string not closed, a value that is not one).
+// It keeps the text of each number, so that a limit can be judged from what was written, not from a
+// double.
 #ifndef KORVALEN_EXPOSITION_TOML_SHAPE_H
 #define KORVALEN_EXPOSITION_TOML_SHAPE_H
 
