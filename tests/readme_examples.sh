@@ -95,12 +95,14 @@ service_command() {
 # a service with ProtectSystem=strict, ReadWritePaths=FOLDERS and PrivateTmp=: every mount read-only
 # but /dev, /proc and /sys and FOLDERS, and /tmp and /var/tmp its own.
 protect_system() {
-  for folder in $1; do mount --bind "$folder" "$folder" || return 1; done
+  writable="$1 ${LLVM_PROFILE_FILE:+${LLVM_PROFILE_FILE%/*}}" # and where a coverage build writes
+  shift
+  for folder in $writable; do mount --bind "$folder" "$folder" || return 1; done
   findmnt -rn -o TARGET | while read -r target; do
     case $target in /dev | /dev/* | /proc | /proc/* | /sys | /sys/*) ;; *) mount -o remount,bind,ro "$target" ;; esac
   done
-  for folder in $1; do mount -o remount,bind,rw "$folder" || return 1; done
-  mount -t tmpfs tmpfs /tmp && mount -t tmpfs tmpfs /var/tmp && shift && exec "$@"
+  for folder in $writable; do mount -o remount,bind,rw "$folder" || return 1; done
+  mount -t tmpfs tmpfs /tmp && mount -t tmpfs tmpfs /var/tmp && exec "$@"
 }
 case ${1:-} in
   --in-namespace) shift && in_namespace "$@"; exit ;;
