@@ -6,15 +6,17 @@ void addSensors(CLI::App& app, SensorsRequest* request) {
   request->option = addSensorsOption(app, request->path);
 }
 
-std::optional<int> checkSensors(const CLI::App& app, const SensorsRequest& request) {
-  if (request.given() && request.path.empty())
+std::optional<int> checkSensors(const CLI::App& app, SensorsRequest* request) {
+  request->given = request->option->count() != 0;
+  request->option = nullptr;  // it goes with `app`
+  if (request->given && request->path.empty())
     return usageError(app, "--sensors: the file name is empty");
   return std::nullopt;
 }
 
 bool readSensorsTold(const char* program, const SensorsRequest& request, SensorsFile* file) {
   std::string problem;
-  if (!request.given() || readSensorsFile(request.path, file, &problem)) return true;
+  if (!request.given || readSensorsFile(request.path, file, &problem)) return true;
   std::fprintf(stderr, "%s: %s\n", program, problem.c_str());
   return false;
 }

@@ -13,18 +13,20 @@
 #include "sensors_file.h"
 #include "standard_output.h"
 
-// --sensors FILE as the command line gave it.
+// --sensors FILE as the command line gave it. `option` lives as long as the parser that made it;
+// `given` is read from it once parsed (checkSensors), for the run after the parser is gone.
 struct SensorsRequest {
   std::string path;
   const CLI::Option* option = nullptr;
-  bool given() const { return option != nullptr && option->count() != 0; }
+  bool given = false;
 };
 
 // Declares --sensors FILE on `app` into `*request`.
 void addSensors(CLI::App& app, SensorsRequest* request);
 
-// After parsing: kUsageStatus, told, for an empty file name; else nothing.
-std::optional<int> checkSensors(const CLI::App& app, const SensorsRequest& request);
+// After parsing, while `app` lives: notes whether --sensors was given. Returns kUsageStatus,
+// told, for an empty file name; else nothing.
+std::optional<int> checkSensors(const CLI::App& app, SensorsRequest* request);
 
 // Reads the sensors file that `request` names, if any, into `*file`. Returns true; or false
 // after one line on standard error, "PROGRAM: FILE:LINE:COLUMN: what".

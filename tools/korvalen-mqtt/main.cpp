@@ -139,7 +139,7 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
              "not written; 77 the broker refused the credentials; 78 the sensors file or\n"
              "the password file refused.");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
-  if (const std::optional<int> status = checkSensors(app, request->sensors)) return *status;
+  if (const std::optional<int> status = checkSensors(app, &request->sensors)) return *status;
   if (request->address.empty()) return usageError(app, "HOST is required");
   if (const std::string wrong = readAddress(request->address, &request->broker); !wrong.empty())
     return usageError(app, request->address + ": " + wrong);

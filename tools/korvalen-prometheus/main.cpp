@@ -184,9 +184,9 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
              "74 help, version or check not written; 78 sensors file refused: OUTPUT\n"
              "written without readings, and korvalen_sensors_file_ok 0 (--check: nothing).");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
-  if (const std::optional<int> status = checkSensors(app, request->sensors)) return *status;
+  if (const std::optional<int> status = checkSensors(app, &request->sensors)) return *status;
   const bool check = request->check;
-  if (check && !request->sensors.given()) return usageError(app, "--check: no --sensors to check");
+  if (check && !request->sensors.given) return usageError(app, "--check: no --sensors to check");
   if (check && given->count() != 0) return usageError(app, "--check: takes no OUTPUT");
   if (!check && given->count() == 0) return usageError(app, "OUTPUT is required");
   if (!check && request->output.empty()) return usageError(app, "OUTPUT: the file name is empty");
@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
   // the block's state and no readings.
   SensorsFile sensors;
   SensorsOutcome sensorsOutcome =
-      request.sensors.given() ? SensorsOutcome::read : SensorsOutcome::none;
+      request.sensors.given ? SensorsOutcome::read : SensorsOutcome::none;
   if (!readSensorsTold("korvalen-prometheus", request.sensors, &sensors)) {
     if (request.check) return kConfigStatus;
     sensorsOutcome = SensorsOutcome::refused;

@@ -38,7 +38,7 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
       "block cannot be mapped; 3 the output not written; 64 bad usage; 74 help or\n"
       "version not written; 78 sensors file refused. Run it in the monitor's session.");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
-  return checkSensors(app, request->sensors);
+  return checkSensors(app, &request->sensors);
 }
 
 }  // namespace
