@@ -11,10 +11,13 @@ ensure_packages "${NATIVE_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${HARDENING_PACKA
 build=build/coverage
 cmake --preset coverage --fresh >/dev/null
 cmake --build --preset coverage
-rm -rf "$build/profiles"
-install -d -m 1777 "$build/profiles"
-ctest --preset coverage
-find "$build/profiles" -name '*.profraw' >"$build/profiles.txt"
+# The profiles go where every user the tests run as can write, whatever the checkout's folders
+# let others reach.
+profiles=$(mktemp -d /tmp/korvalen-coverage.XXXXXX)
+trap 'rm -rf "$profiles"' EXIT
+chmod 1777 "$profiles"
+LLVM_PROFILE_FILE="$profiles/%p.profraw" ctest --preset coverage
+find "$profiles" -name '*.profraw' >"$build/profiles.txt"
 # A run killed while it wrote its profile (the tests kill some on purpose) leaves a broken one.
 llvm-profdata merge -sparse --failure-mode=all -f "$build/profiles.txt" -o "$build/tests.profdata"
 
