@@ -102,7 +102,9 @@ protect_system() {
     case $target in /dev | /dev/* | /proc | /proc/* | /sys | /sys/*) ;; *) mount -o remount,bind,ro "$target" ;; esac
   done
   for folder in $writable; do mount -o remount,bind,rw "$folder" || return 1; done
-  mount -t tmpfs tmpfs /tmp && mount -t tmpfs tmpfs /var/tmp && exec "$@"
+  # (A coverage build writes its profiles under /tmp: there the private /tmp is left out.)
+  [ -n "${LLVM_PROFILE_FILE:-}" ] || { mount -t tmpfs tmpfs /tmp && mount -t tmpfs tmpfs /var/tmp; } &&
+    exec "$@"
 }
 case ${1:-} in
   --in-namespace) shift && in_namespace "$@"; exit ;;
