@@ -76,10 +76,10 @@ NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev libtomlplusplus
 # The real collector that korvalen-prometheus's files are tested against, and promtool, which
 # checks those files and tests the alert rules; strace, which holds a run at a chosen call; jq and
 # Python, which read korvalen-sensors' JSON as scripts do; systemd, whose systemd-analyze checks
-# the units; Debian's MQTT broker and its clients, which korvalen-mqtt publishes to; and the
-# scripts' own checker, shellcheck.
+# the units; Debian's MQTT broker and its clients, which korvalen-mqtt publishes to, and openssl,
+# which makes the certificates of its TLS listeners; and the scripts' own checker, shellcheck.
 TEST_PACKAGES=(prometheus-node-exporter prometheus strace jq python3 systemd mosquitto mosquitto-clients
-  shellcheck)
+  openssl shellcheck)
 # What the shipped files are built with: git gives the commit's time, python3 makes the ZIP
 # independent of its builder, dpkg-dev unpacks Debian's source of libmosquitto for Windows.
 RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev libtomlplusplus-dev libmosquitto-dev dpkg-dev

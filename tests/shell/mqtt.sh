@@ -11,10 +11,19 @@ shift
 emulator=$* exe=
 [ $# -eq 0 ] || exe=.exe
 path() { echo "$programs/$1$exe"; }
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+port=$(free_port) tls=$(free_port) tls_other=$(free_port) no_broker=$(free_port)
+# Beside the plain listener, one with TLS as 127.0.0.1, and one with TLS as another host's name.
+for name in IP:127.0.0.1 DNS:other; do
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "${name#*:}.key" \
+    -out "${name#*:}.pem" -days 2 -subj "/CN=${name#*:}" -addext "subjectAltName=$name" 2>/dev/null ||
+    framework_failure_ "no certificate"
+done
 mosquitto_passwd -c -b passwd korvalen secret && printf 'secret\n' >password && chmod 600 password &&
   printf 'listener %s 127.0.0.1\nallow_anonymous false\npassword_file %s\npersistence false\nuser %s\n' \
-    "$port" "$work/passwd" "$(id -un)" >broker.conf || framework_failure_
+    "$port" "$work/passwd" "$(id -un)" >broker.conf &&
+  printf 'listener %s 127.0.0.1\ncertfile %s/%s.pem\nkeyfile %s/%s.key\n' "$tls" "$work" 127.0.0.1 "$work" \
+    127.0.0.1 "$tls_other" "$work" other "$work" other >>broker.conf || framework_failure_
 mosquitto -c broker.conf 2>broker.log & broker=$!
 trap 'kill $broker; cd / && rm -rf "$work"' EXIT
 sub() { mosquitto_sub -p "$port" -u korvalen -P secret "$@"; }
@@ -119,17 +128,22 @@ done
 echo "korvalen-mqtt: refused.toml:1:2: fans: unknown table: the tables are temperature, fan and voltage" >exp
 compare exp err && [ "$status" -eq 78 ] || fail=1
 
-# The failures, one line each, the password in none.
-no_broker=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# The failures, one line each, the password in none; TLS that trusts the broker's authority and
+# name alone.
 echo wrong >wrong && chmod 600 wrong && cp password open && chmod 644 open || framework_failure_
-# failed FILE ADDRESS STATUS LINE: with the password in FILE, at ADDRESS, STATUS and LINE.
+# failed STATUS LINE ARG...: korvalen-mqtt --username korvalen ARG... ends with STATUS and says LINE.
 failed() {
-  status=0
-  korvalen-mqtt --username korvalen --password-file "$1" "$2" 2>err || status=$?
-  echo "korvalen-mqtt: $4" >exp
-  compare exp err && [ "$status" -eq "$3" ] || fail=1
+  status=0 expected=$1 && { [ -z "$2" ] || echo "korvalen-mqtt: $2"; } >exp && shift 2
+  korvalen-mqtt --username korvalen "$@" 2>err || status=$?
+  compare exp err && [ "$status" -eq "$expected" ] || fail=1
 }
-failed wrong "127.0.0.1:$port" 77 "127.0.0.1:$port: the broker refused the connection: Connection Refused: not authorised."
-failed password "127.0.0.1:$no_broker" 69 "127.0.0.1:$no_broker: cannot connect: Connection refused"
-failed open "127.0.0.1:$port" 78 "open: the group or others may read it: make it the user's alone (chmod 600)"
+at=127.0.0.1:$port
+failed 77 "$at: the broker refused the connection: Connection Refused: not authorised." --password-file wrong "$at"
+failed 69 "127.0.0.1:$no_broker: cannot connect: Connection refused" --password-file password "127.0.0.1:$no_broker"
+failed 78 "open: the group or others may read it: make it the user's alone (chmod 600)" --password-file open "$at"
+failed 0 "" --cafile 127.0.0.1.pem --password-file password "127.0.0.1:$tls"
+failed 69 "127.0.0.1:$tls: cannot connect: A TLS error occurred." --cafile other.pem --password-file password "127.0.0.1:$tls"
+failed 69 "127.0.0.1:$tls_other: cannot connect: A TLS error occurred." --cafile other.pem --password-file password "127.0.0.1:$tls_other"
+failed 64 "--cafile: File does not exist: none
+Run 'korvalen-mqtt --help' for the options." --cafile none "$at"
 Exit

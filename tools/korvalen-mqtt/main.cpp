@@ -120,7 +120,8 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
 #ifdef KORVALEN_MQTT_TLS
   app.add_option("--cafile", request->broker.caFile,
                  "TLS, trusting the certificate authorities of FILE")
-      ->option_text("FILE");
+      ->option_text("FILE")
+      ->check(CLI::ExistingFile);
   app.add_flag("--tls", request->broker.systemCaFiles, "TLS, trusting the system's authorities");
   const char* const tls = "";
 #else
