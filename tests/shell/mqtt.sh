@@ -2,7 +2,7 @@
 # mqtt.sh FOLDER [EMULATOR...]: korvalen-mqtt against Debian's mosquitto broker, started here on
 # a free loopback port with a password file and no anonymous access, as mosquitto_sub reads what
 # it publishes: discovery, states and alarms with readings at their limits, a reading gone, no
-# block, a refused sensors file, and the failures. With EMULATOR, FOLDER's Windows programs run
+# block, a refused sensors file, TLS, and the failures. With EMULATOR, FOLDER's Windows programs run
 # through it (Wine) for the first case alone.
 # shellcheck disable=SC2015 # A && B || fail is the idiom
 # shellcheck source=tests/shell/init.sh
