@@ -134,7 +134,7 @@ echo wrong >wrong && chmod 600 wrong && cp password open && chmod 644 open || fr
 # failed STATUS LINE ARG...: korvalen-mqtt --username korvalen ARG... ends with STATUS and says LINE.
 failed() {
   status=0 expected=$1 && { [ -z "$2" ] || echo "korvalen-mqtt: $2"; } >exp && shift 2
-  korvalen-mqtt --username korvalen "$@" 2>err || status=$?
+  ${with:-} korvalen-mqtt --username korvalen "$@" 2>err || status=$?
   compare exp err && [ "$status" -eq "$expected" ] || fail=1
 }
 at=127.0.0.1:$port
@@ -146,4 +146,13 @@ failed 69 "127.0.0.1:$tls: cannot connect: A TLS error occurred." --cafile other
 failed 69 "127.0.0.1:$tls_other: cannot connect: A TLS error occurred." --cafile other.pem --password-file password "127.0.0.1:$tls_other"
 failed 64 "--cafile: File does not exist: none
 Run 'korvalen-mqtt --help' for the options." --cafile none "$at"
+# A name server on loopback that never answers: the run ends at its deadline all the same, and
+# with the status that the refused sensors file gives.
+python3 -c 'import os, random, socket, time
+s, a = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), "127.%d.%d.%d" % tuple(random.randrange(1, 255) for _ in "abc")
+s.bind((a, 53)); open("r.tmp", "w").write("nameserver %s\noptions timeout:60 attempts:1\n" % a); os.rename("r.tmp", "resolv.conf"); time.sleep(30)' & dns=$!
+printf 'mount --bind resolv.conf /etc/resolv.conf && exec "$@"\n' >unanswered && for _ in $(seq 100); do [ -e resolv.conf ] || sleep 0.05; done
+with="unshare -m sh unanswered" failed 78 "refused.toml:1:2: fans: unknown table: the tables are temperature, fan and voltage
+korvalen-mqtt: nowhere.example:1883: cannot connect: no answer within 10 s" --sensors refused.toml nowhere.example
+kill $dns
 Exit

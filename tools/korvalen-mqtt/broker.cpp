@@ -7,6 +7,8 @@
 #include <chrono>
 #include <set>
 
+#include "mqtt_platform.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -77,7 +79,12 @@ BrokerOutcome publishWith(
       return *problem = failure("TLS", result), BrokerOutcome::unavailable;
   }
 #endif
+  // Resolving the name blocks inside the library, beyond its loop's reach: a deadline ends it.
+  setDeadline(kBrokerTimeoutSeconds,
+              problemLine(settings, failure("cannot connect", MOSQ_ERR_TIMEOUT)),
+              settings.statusWhenUnanswered);
   int result = mosquitto_connect_async(client, settings.host.c_str(), settings.port, 60);
+  setDeadline(0, "", 0);
   if (result == MOSQ_ERR_SUCCESS) result = loopUntil(client, [&] { return session.connack >= 0; });
   // A refusal ends the loop with an error of its own once the callback has had the answer.
   if (result != MOSQ_ERR_SUCCESS && session.connack <= 0)
@@ -126,6 +133,11 @@ BrokerOutcome publishWith(
 }
 
 }  // namespace
+
+std::string problemLine(const BrokerSettings& settings, const std::string& problem) {
+  return "korvalen-mqtt: " + settings.host + ":" + std::to_string(settings.port) + ": " + problem +
+         "\n";
+}
 
 BrokerOutcome publishRun(
     const BrokerSettings& settings, const std::vector<std::string>& filters,

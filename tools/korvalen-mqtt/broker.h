@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "exit_status.h"
 #include "messages.h"
 
 inline constexpr int kBrokerTimeoutSeconds = 10;
@@ -22,7 +23,12 @@ struct BrokerSettings {
   bool systemCaFiles = false;  // TLS with the system's certificates
   std::string clientId;
   std::string syncTopic;  // a topic of this run's own, which it may publish to and read
+  // What the process ends with should resolving the name outlast kBrokerTimeoutSeconds.
+  int statusWhenUnanswered = kUnavailableStatus;
 };
+
+// The line that tells `problem`, a failure with the broker of `settings`.
+std::string problemLine(const BrokerSettings& settings, const std::string& problem);
 
 enum class BrokerOutcome { published, unavailable, refused };
 

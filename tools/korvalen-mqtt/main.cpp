@@ -197,6 +197,7 @@ int main(int argc, char** argv) {
   const std::string run = std::to_string(processId());
   request.broker.clientId = "korvalen-mqtt-" + node.name + "-" + run;
   request.broker.syncTopic = node.topicPrefix + "/" + node.name + "/run/" + run;
+  request.broker.statusWhenUnanswered = sensorsRead ? kUnavailableStatus : kConfigStatus;
   std::string problem;
   const BrokerOutcome outcome = publishRun(
       request.broker, configFilters(node),
@@ -204,10 +205,8 @@ int main(int argc, char** argv) {
         return messagesOf(node, status, readings, retained);
       },
       &problem);
-  if (outcome != BrokerOutcome::published) {
-    std::fprintf(stderr, "korvalen-mqtt: %s:%d: %s\n", request.broker.host.c_str(),
-                 request.broker.port, problem.c_str());
-  }
+  if (outcome != BrokerOutcome::published)
+    std::fputs(problemLine(request.broker, problem).c_str(), stderr);
   if (!sensorsRead) return kConfigStatus;
   return outcome == BrokerOutcome::published ? 0
          : outcome == BrokerOutcome::refused ? kNoPermissionStatus
