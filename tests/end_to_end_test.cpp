@@ -76,6 +76,29 @@ INSTANTIATE_TEST_SUITE_P(
         {.name = "OwnVersion", .argv = {"{sensors}", "--version"},
           .out = "korvalen-sensors 1.*\nMIT licence*\n*\n"}}),
     testing::PrintToStringParamName());
+
+// korvalen-mqtt's HOST[:PORT], each port at its edges (where no broker listens: status 69), and
+// a line that no address can split; its broker stands in shell/mqtt.sh.
+OutcomeRow address(const char* name, const std::string& given, int status, const std::string& err) {
+  return {.name = name, .argv = {"{mqtt}", given}, .status = status, .err = "korvalen-mqtt: " + err};
+}
+INSTANTIATE_TEST_SUITE_P(
+    Mqtt, Outcome,
+    testing::ValuesIn(std::vector<OutcomeRow>{
+        address("PortZero", "h:0", 64, "h:0: the port is not 1 to 65535\n*\n"),
+        address("PortOne", "127.0.0.1:1", 69, "127.0.0.1:1: cannot connect: *\n"),
+        address("PortAtMost", "127.0.0.1:65535", 69, "127.0.0.1:65535: cannot connect: *\n"),
+        address("PortBeyond", "h:65536", 64, "h:65536: the port is not 1 to 65535\n*\n"),
+        address("PortNotANumber", "h:1x", 64, "h:1x: the port is not 1 to 65535\n*\n"),
+        address("NoPort", "h:", 64, "h:: no port\n*\n"),
+        address("NoHost", ":1883", 64, ":1883: no host\n*\n"),
+        address("Ipv6WithPort", "[::1]:65535", 69, "[::1]:65535: cannot connect: *\n"),
+        address("Ipv6NotClosed", "[::1:1883", 64, "[::1:1883: an IPv6 address not closed by ]\n*\n"),
+        address("MoreAfterIpv6", "[::1]1883", 64, "[::1]1883: more follows the IPv6 address\n*\n"),
+        address("LineFeedInHost", "a\nb", 64, "'a'$'\\n''b': not a host: it holds a space or a "
+                "control character\n*\n"),
+        address("LineFeedInOption", "--a\nb", 64, "'--a'$'\\n''b': no such option\n*\n")}),
+    testing::PrintToStringParamName());
 // clang-format on
 
 }  // namespace

@@ -15,6 +15,7 @@ std::string expand(std::string text, const std::string& file) {
       {"{snapshot}", snapshot()},
       {"{prometheus}", prometheus()},
       {"{sensors}", builtProgram("korvalen-sensors")},
+      {"{mqtt}", builtProgram("korvalen-mqtt")},
       {"{folder}", sim().substr(0, sim().find_last_of("\\/"))},
       {"{file}", file}};
   for (const auto& [key, value] : placeholders) {

@@ -14,9 +14,10 @@
 // out is empty, and its status 0.
 struct OutcomeRow {
   const char* name;
-  // "{sim}", "{snapshot}", "{prometheus}" and "{sensors}" stand for the built programs, "{folder}"
-  // for their folder, and "{file}" for a scratch file that holds `file`, here and in `out` and
-  // `err`. A first word "{unprivileged}" runs the rest without the power to bypass access checks.
+  // "{sim}", "{snapshot}", "{prometheus}", "{sensors}" and "{mqtt}" stand for the built programs,
+  // "{folder}" for their folder, and "{file}" for a scratch file that holds `file`, here and in
+  // `out` and `err`. A first word "{unprivileged}" runs the rest without the power to bypass
+  // access checks.
   std::vector<std::string> argv;
   int status = 0;
   std::string out = {};  // exact, but that '*' stands for any run of characters within a line

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "exit_status.h"
+#include "quoting.h"
 
 // CLI11's help with the usage line first, then the description and the groups of options, one
 // blank line between them. Each option shows its own placeholder, set with option_text, and the
@@ -117,9 +118,10 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
     app.parse(argc, argv);
   } catch (const CLI::ExtrasError&) {
     const std::string extra = app.remaining().front();
-    return usageError(
-        app, extra + (extra.rfind('-', 0) == 0 ? ": no such option"
-                                               : ": unexpected argument" + std::string(strayHint)));
+    return usageError(app,
+                      shownName(extra) + (extra.rfind('-', 0) == 0
+                                              ? ": no such option"
+                                              : ": unexpected argument" + std::string(strayHint)));
   } catch (const CLI::ArgumentMismatch&) {
     return usageError(app, mismatchMessage(app, words));
   } catch (const CLI::ValidationError& error) {

@@ -135,8 +135,9 @@ BrokerOutcome publishWith(
 }  // namespace
 
 std::string problemLine(const BrokerSettings& settings, const std::string& problem) {
-  return "korvalen-mqtt: " + settings.host + ":" + std::to_string(settings.port) + ": " + problem +
-         "\n";
+  const bool ipv6 = settings.host.find(':') != std::string::npos;
+  return "korvalen-mqtt: " + (ipv6 ? "[" + settings.host + "]" : settings.host) + ":" +
+         std::to_string(settings.port) + ": " + problem + "\n";
 }
 
 BrokerOutcome publishRun(

@@ -56,6 +56,8 @@ std::string readAddress(const std::string& address, BrokerSettings* settings) {
     port = address.substr(colon + 1);
   }
   if (host.empty()) return "no host";
+  if (std::any_of(host.begin(), host.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; }))
+    return "not a host: it holds a space or a control character";
   settings->host = host;
   if (port.empty() && address.size() > host.size() && address.back() == ':') return "no port";
   if (port.empty()) return "";
@@ -143,7 +145,7 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
   if (const std::optional<int> status = checkSensors(app, &request->sensors)) return *status;
   if (request->address.empty()) return usageError(app, "HOST is required");
   if (const std::string wrong = readAddress(request->address, &request->broker); !wrong.empty())
-    return usageError(app, request->address + ": " + wrong);
+    return usageError(app, shownName(request->address) + ": " + wrong);
   if (!request->passwordFile.empty() && request->broker.username.empty())
     return usageError(app, "--password-file: no --username to go with it");
   return std::nullopt;
