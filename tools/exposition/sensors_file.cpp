@@ -84,7 +84,8 @@ std::optional<std::string> nameProblem(const std::string& name) {
       return std::string("holds ") + code + ", which hides or reorders the text around it";
     }
   }
-  if (characters > kMaxNameCharacters) return "longer than 64 characters";
+  if (characters > kMaxNameCharacters)
+    return "longer than " + std::to_string(kMaxNameCharacters) + " characters";
   return std::nullopt;
 }
 
