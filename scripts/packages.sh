@@ -72,7 +72,7 @@ uninstallable() {
 }
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev libtomlplusplus-dev libmosquitto-dev
-  util-linux)
+  nlohmann-json3-dev util-linux)
 # The real collector that korvalen-prometheus's files are tested against, and promtool, which
 # checks those files and tests the alert rules; strace, which holds a run at a chosen call; jq and
 # Python, which read korvalen-sensors' JSON as scripts do; systemd, whose systemd-analyze checks
@@ -81,13 +81,15 @@ NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev libtomlplusplus
 TEST_PACKAGES=(prometheus-node-exporter prometheus strace jq python3 systemd mosquitto mosquitto-clients
   openssl shellcheck)
 # What the shipped files are built with: git gives the commit's time, python3 makes the ZIP
-# independent of its builder, dpkg-dev unpacks Debian's source of libmosquitto for Windows.
-RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev libtomlplusplus-dev libmosquitto-dev dpkg-dev
-  g++-mingw-w64-i686-posix binutils git python3)
+# independent of its builder, dpkg-dev unpacks Debian's source of libmosquitto for Windows;
+# nlohmann-json3-dev builds korvalen-mqtt's JSON.
+RELEASE_PACKAGES=(cmake ninja-build g++ libcli11-dev libtomlplusplus-dev libmosquitto-dev
+  nlohmann-json3-dev dpkg-dev g++-mingw-w64-i686-posix binutils git python3)
 # clang builds the sanitizers', the fuzzers' and the coverage's builds, llvm reads the coverage.
 HARDENING_PACKAGES=(clang libclang-rt-dev llvm valgrind)
 # The QEMU guest that runs 32-bit Wine where this kernel cannot (scripts/run-in-guest.sh).
 GUEST_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static xz-utils)
 # wine32:i386 runs the shipped 32-bit program; wine64 the 64-bit build.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 wine32:i386 binutils
-  googletest libcli11-dev libtomlplusplus-dev libmosquitto-dev dpkg-dev git python3)
+  googletest libcli11-dev libtomlplusplus-dev libmosquitto-dev nlohmann-json3-dev dpkg-dev git
+  python3)
