@@ -57,11 +57,10 @@ inline void describeProgram(CLI::App& app, const std::string& usage) {
 
 // Declares --sensors FILE, the operator's sensors file, into `path`, as every companion that
 // shows the readings takes it.
-inline const CLI::Option* addSensorsOption(CLI::App& app, std::string& path) {
-  return app
-      .add_option("--sensors", path,
-                  "name, ignore and bound the readings as the TOML\nfile FILE says "
-                  "(sensors.example.toml)")
+inline void addSensorsOption(CLI::App& app, std::string& path) {
+  app.add_option("--sensors", path,
+                 "name, ignore and bound the readings as the TOML\nfile FILE says "
+                 "(sensors.example.toml)")
       ->option_text("FILE");
 }
 

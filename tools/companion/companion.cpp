@@ -2,13 +2,10 @@
 
 #include <cstdio>
 
-void addSensors(CLI::App& app, SensorsRequest* request) {
-  request->option = addSensorsOption(app, request->path);
-}
+void addSensors(CLI::App& app, SensorsRequest* request) { addSensorsOption(app, request->path); }
 
 std::optional<int> checkSensors(const CLI::App& app, SensorsRequest* request) {
-  request->given = request->option->count() != 0;
-  request->option = nullptr;  // it goes with `app`
+  request->given = app.count("--sensors") != 0;
   if (request->given && request->path.empty())
     return usageError(app, "--sensors: the file name is empty");
   return std::nullopt;

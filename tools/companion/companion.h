@@ -13,11 +13,10 @@
 #include "sensors_file.h"
 #include "standard_output.h"
 
-// --sensors FILE as the command line gave it. `option` lives as long as the parser that made it;
-// `given` is read from it once parsed (checkSensors), for the run after the parser is gone.
+// --sensors FILE as the command line gave it: `given` is read from the parser once it has parsed
+// (checkSensors), for the run after the parser is gone.
 struct SensorsRequest {
   std::string path;
-  const CLI::Option* option = nullptr;
   bool given = false;
 };
 
