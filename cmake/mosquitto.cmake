@@ -1,8 +1,8 @@
 # korvalen_mosquitto: libmosquitto, through which korvalen-mqtt speaks MQTT. On Linux it is
 # Debian's libmosquitto-dev, linked dynamically (Debian ships no static one), with its TLS. For
-# Windows it is the same version built here from Debian's own source package, fetched at configure
-# time by scripts/fetch-mosquitto.sh into the build folder, with the mingw toolchain, statically,
-# without TLS or threads (KORVALEN_MQTT_TLS says which).
+# Windows it is built here from Debian's own source package at the one version that
+# scripts/fetch-mosquitto.sh names and checks, fetched at configure time into the build folder,
+# with the mingw toolchain, statically, without TLS or threads (KORVALEN_MQTT_TLS says which).
 add_library(korvalen_mosquitto INTERFACE)
 if(NOT KORVALEN_PLATFORM STREQUAL "windows")
   find_path(mosquitto_include mosquitto.h)
