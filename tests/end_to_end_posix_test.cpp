@@ -65,6 +65,22 @@ INSTANTIATE_TEST_SUITE_P(
     testing::PrintToStringParamName());
 // clang-format on
 
+// korvalen-mqtt's topics at MQTT's longest, 65535 bytes, and one beyond: the longest is a
+// reading's limits, PREFIX/n1/temperature/31/limits. (No Windows command line is that long.)
+OutcomeRow longestTopic(const char* name, std::size_t prefix, int status, const char* err) {
+  return {.name = name, .argv = {"{mqtt}", "--node", "n1", "--topic-prefix",
+          std::string(prefix, 'k'), "127.0.0.1:1"}, .status = status, .err = err};
+}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Mqtt, Outcome,
+    testing::Values(
+        longestTopic("TopicsAtTheirLongest", 65510, 69, "korvalen-mqtt: 127.0.0.1:1: *\n"),
+        longestTopic("TopicsTooLong", 65511, 64, "korvalen-mqtt: the topics of --discovery-prefix, "
+                     "--topic-prefix and --node are longer than MQTT's 65535 bytes\n*\n")),
+    testing::PrintToStringParamName());
+// clang-format on
+
 TEST_F(PosixBlock, FullSharedMemoryFailsCleanly) {
   // A private /dev/shm of two pages, filled: the simulator cannot allocate its block and leaves
   // nothing, and a block that a script merely sized there cannot be read.

@@ -77,10 +77,16 @@ INSTANTIATE_TEST_SUITE_P(
           .out = "korvalen-sensors 1.*\nMIT licence*\n*\n"}}),
     testing::PrintToStringParamName());
 
-// korvalen-mqtt's HOST[:PORT], each port at its edges (where no broker listens: status 69), and
-// a line that no address can split; its broker stands in shell/mqtt.sh.
+// korvalen-mqtt's HOST[:PORT], each port at its edges (where no broker listens: status 69), a
+// line that no address can split, and the texts that MQTT cannot carry, each refused before a
+// connection; its broker stands in shell/mqtt.sh.
 OutcomeRow address(const char* name, const std::string& given, int status, const std::string& err) {
   return {.name = name, .argv = {"{mqtt}", given}, .status = status, .err = "korvalen-mqtt: " + err};
+}
+OutcomeRow option(const char* name, const char* option, const std::string& value,
+                  const std::string& err) {
+  return {.name = name, .argv = {"{mqtt}", option, value, "--username", "u", "127.0.0.1:1"},
+          .status = 64, .err = "korvalen-mqtt: " + std::string(option) + ": " + err + "\n*\n"};
 }
 INSTANTIATE_TEST_SUITE_P(
     Mqtt, Outcome,
@@ -97,7 +103,18 @@ INSTANTIATE_TEST_SUITE_P(
         address("MoreAfterIpv6", "[::1]1883", 64, "[::1]1883: more follows the IPv6 address\n*\n"),
         address("LineFeedInHost", "a\nb", 64, "'a'$'\\n''b': not a host: it holds a space or a "
                 "control character\n*\n"),
-        address("LineFeedInOption", "--a\nb", 64, "'--a'$'\\n''b': no such option\n*\n")}),
+        address("LineFeedInOption", "--a\nb", 64, "'--a'$'\\n''b': no such option\n*\n"),
+        option("PrefixWithWildcard", "--topic-prefix", "k/+", "not a topic's levels (no +, # or "
+               "empty level)"),
+        option("PrefixOfTheBroker", "--discovery-prefix", "$SYS", "a topic beginning with $ is "
+               "the broker's own"),
+        option("PrefixNotUtf8", "--topic-prefix", "k\xff", "not UTF-8 without control characters"),
+        option("PrefixWithControl", "--discovery-prefix", "h\x7f", "not UTF-8 without control "
+               "characters"),
+        option("UserWithControl", "--username", "u\x01", "not UTF-8 without control characters"),
+        option("PasswordFileUnnamed", "--password-file", "", "the file name is empty"),
+        {.name = "PasswordFileWithoutUser", .argv = {"{mqtt}", "--password-file", "f", "h"},
+          .status = 64, .err = "korvalen-mqtt: --password-file: no --username to go with it\n*\n"}}),
     testing::PrintToStringParamName());
 // clang-format on
 

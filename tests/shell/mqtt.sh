@@ -1,10 +1,13 @@
 #!/bin/sh
 # mqtt.sh FOLDER [EMULATOR...]: korvalen-mqtt against Debian's mosquitto broker, started here on
-# a free loopback port with a password file and no anonymous access, as mosquitto_sub reads what
-# it publishes: discovery, states and alarms with readings at their limits, a reading gone, no
-# block, a refused sensors file, TLS, and the failures. With EMULATOR, FOLDER's Windows programs run
-# through it (Wine) for the first case alone.
+# a free loopback port with a password file, an access list and no anonymous access, as
+# mosquitto_sub reads what it publishes: discovery, states and alarms with readings at their
+# limits, a reading gone, no block, a refused sensors file, TLS, and the failures, among them a
+# broker that speaks only MQTT 3.1.1 and one that drips its answers (broker_proxy.py in front of
+# mosquitto). With EMULATOR, FOLDER's Windows programs run through it (Wine) for the first case
+# alone.
 # shellcheck disable=SC2015 # A && B || fail is the idiom
+proxy=$(cd "$(dirname "$0")" && pwd)/broker_proxy.py
 # shellcheck source=tests/shell/init.sh
 . "$(dirname "$0")/init.sh"
 shift
@@ -19,13 +22,19 @@ for name in IP:127.0.0.1 DNS:other; do
     -out "${name#*:}.pem" -days 2 -subj "/CN=${name#*:}" -addext "subjectAltName=$name" 2>/dev/null ||
     framework_failure_ "no certificate"
 done
-mosquitto_passwd -c -b passwd korvalen secret && printf 'secret\n' >password && chmod 600 password &&
-  printf 'listener %s 127.0.0.1\nallow_anonymous false\npassword_file %s\npersistence false\nuser %s\n' \
-    "$port" "$work/passwd" "$(id -un)" >broker.conf &&
+# The user limited may read the configs but write only korvalen/#. The password file's line ends
+# as Windows ends it.
+mosquitto_passwd -c -b passwd korvalen secret && mosquitto_passwd -b passwd limited secret &&
+  printf 'secret\r\n' >password && chmod 600 password &&
+  printf 'user korvalen\ntopic readwrite #\nuser limited\ntopic read homeassistant/#\ntopic readwrite korvalen/#\n' >acl &&
+  printf 'listener %s 127.0.0.1\nallow_anonymous false\npassword_file %s\nacl_file %s\npersistence false\nuser %s\n' \
+    "$port" "$work/passwd" "$work/acl" "$(id -un)" >broker.conf &&
   printf 'listener %s 127.0.0.1\ncertfile %s/%s.pem\nkeyfile %s/%s.key\n' "$tls" "$work" 127.0.0.1 "$work" \
     127.0.0.1 "$tls_other" "$work" other "$work" other >>broker.conf || framework_failure_
 mosquitto -c broker.conf 2>broker.log & broker=$!
-trap 'kill $broker; cd / && rm -rf "$work"' EXIT
+python3 "$proxy" v311 "$port" v311 & v311=$!
+python3 "$proxy" drip:8 "$port" drip:8 & drip=$!
+trap 'kill $broker $v311 $drip; cd / && rm -rf "$work"' EXIT
 sub() { mosquitto_sub -p "$port" -u korvalen -P secret "$@"; }
 pub() { mosquitto_pub -p "$port" -u korvalen -P secret "$@"; }
 # until_seen WORD: publishes WORD until the subscriber writing `live` has it.
@@ -34,14 +43,15 @@ until_seen() {
   framework_failure_ "the subscriber never saw $1"
 }
 for _ in $(seq 100); do pub -t k/probe -n 2>/dev/null && break; sleep 0.05; done
-# mqtt ARG...: korvalen-mqtt ARG... for node n1 on the broker, as the user korvalen, while the sim
-# publishes a block as $block says (none where it is empty); what a subscriber saw in `live`.
+# mqtt ARG...: korvalen-mqtt ARG... for node n1 on the broker ($broker_at where set), as the
+# user korvalen, while the sim publishes a block as $block says (none where it is empty); what a
+# subscriber saw in `live`.
 mqtt() {
   mosquitto_sub -p "$port" -u korvalen -P secret -R -t 'korvalen/#' -F '%t %p' >live &
   live=$!
   until_seen ready
   set -- "$(path korvalen-mqtt)" "$@" --node n1 --username korvalen --password-file password \
-    "127.0.0.1:$port"
+    "${broker_at:-127.0.0.1:$port}"
   status=0
   # shellcheck disable=SC2086 # the emulator's and the sim's words
   if [ -n "$block" ]; then $emulator "$(path korvalen-sim)" $block -- "$@"; else $emulator "$@"; fi \
@@ -81,24 +91,24 @@ korvalen/n1/voltage/3/limits {"min": 12.10, "max": 12.10}
 korvalen/n1/status ok
 .
 compare exp live && [ "$status" -eq 0 ] || fail=1
-device='"expire_after": 180, "device": {"identifiers": ["korvalen_n1"], "name": "Korvalen n1", "manufacturer": "Korvalen", "model": "korvalen-mqtt", "sw_version": "1.0.0"}'
+device='"device":{"identifiers":["korvalen_n1"],"name":"Korvalen n1"},"origin":{"name":"korvalen-mqtt","sw_version":"1.0.0"},"expire_after":180'
 cat >exp <<.
 homeassistant/binary_sensor/n1/fan_0_alarm/config
 homeassistant/binary_sensor/n1/fan_1_alarm/config
-homeassistant/binary_sensor/n1/temperature_0_alarm/config {"name": "CPU \"0\" alarm", "unique_id": "korvalen_n1_temperature_0_alarm", "object_id": "korvalen_n1_temperature_0_alarm", $device, "state_topic": "korvalen/n1/temperature/0/alarm", "availability_topic": "korvalen/n1/availability", "device_class": "problem", "payload_on": "ON", "payload_off": "OFF", "json_attributes_topic": "korvalen/n1/temperature/0/limits"}
+homeassistant/binary_sensor/n1/temperature_0_alarm/config {"name":"CPU \"0\" alarm","unique_id":"korvalen_n1_temperature_0_alarm","default_entity_id":"binary_sensor.korvalen_n1_temperature_0_alarm",$device,"state_topic":"korvalen/n1/temperature/0/alarm","availability_topic":"korvalen/n1/availability","device_class":"problem","payload_on":"ON","payload_off":"OFF","json_attributes_topic":"korvalen/n1/temperature/0/limits"}
 homeassistant/binary_sensor/n1/temperature_1_alarm/config
 homeassistant/binary_sensor/n1/voltage_3_alarm/config
-homeassistant/sensor/n1/fan_0/config {"name": "Fan 0", "unique_id": "korvalen_n1_fan_0", "object_id": "korvalen_n1_fan_0", $device, "state_topic": "korvalen/n1/fan/0", "availability_topic": "korvalen/n1/availability", "unit_of_measurement": "rpm", "state_class": "measurement", "suggested_display_precision": 0}
+homeassistant/sensor/n1/fan_0/config {"name":"Fan 0","unique_id":"korvalen_n1_fan_0","default_entity_id":"sensor.korvalen_n1_fan_0",$device,"state_topic":"korvalen/n1/fan/0","availability_topic":"korvalen/n1/availability","unit_of_measurement":"rpm","state_class":"measurement","suggested_display_precision":0}
 homeassistant/sensor/n1/fan_1/config
 homeassistant/sensor/n1/fan_2/config
-homeassistant/sensor/n1/status/config {"name": "Korvalen status", "unique_id": "korvalen_n1_status", "object_id": "korvalen_n1_status", $device, "state_topic": "korvalen/n1/status", "entity_category": "diagnostic"}
-homeassistant/sensor/n1/temperature_0/config {"name": "CPU \"0\"", "unique_id": "korvalen_n1_temperature_0", "object_id": "korvalen_n1_temperature_0", $device, "state_topic": "korvalen/n1/temperature/0", "availability_topic": "korvalen/n1/availability", "unit_of_measurement": "°C", "device_class": "temperature", "state_class": "measurement", "suggested_display_precision": 2}
+homeassistant/sensor/n1/status/config {"name":"Status","unique_id":"korvalen_n1_status","default_entity_id":"sensor.korvalen_n1_status",$device,"state_topic":"korvalen/n1/status","device_class":"enum","options":["ok","missing","not_ours","not_mapped","sensors_file_refused"],"entity_category":"diagnostic"}
+homeassistant/sensor/n1/temperature_0/config {"name":"CPU \"0\"","unique_id":"korvalen_n1_temperature_0","default_entity_id":"sensor.korvalen_n1_temperature_0",$device,"state_topic":"korvalen/n1/temperature/0","availability_topic":"korvalen/n1/availability","unit_of_measurement":"°C","device_class":"temperature","state_class":"measurement","suggested_display_precision":2}
 homeassistant/sensor/n1/temperature_1/config
 homeassistant/sensor/n1/temperature_2/config
 homeassistant/sensor/n1/temperature_3/config
 homeassistant/sensor/n1/voltage_1/config
 homeassistant/sensor/n1/voltage_2/config
-homeassistant/sensor/n1/voltage_3/config {"name": "Voltage 3", "unique_id": "korvalen_n1_voltage_3", "object_id": "korvalen_n1_voltage_3", $device, "state_topic": "korvalen/n1/voltage/3", "availability_topic": "korvalen/n1/availability", "unit_of_measurement": "V", "device_class": "voltage", "state_class": "measurement", "suggested_display_precision": 2}
+homeassistant/sensor/n1/voltage_3/config {"name":"Voltage 3","unique_id":"korvalen_n1_voltage_3","default_entity_id":"sensor.korvalen_n1_voltage_3",$device,"state_topic":"korvalen/n1/voltage/3","availability_topic":"korvalen/n1/availability","unit_of_measurement":"V","device_class":"voltage","state_class":"measurement","suggested_display_precision":2}
 korvalen/n1/availability online
 korvalen/n1/status ok
 .
@@ -107,20 +117,25 @@ retained | sed -E '/(temperature_0(_alarm)?|fan_0|voltage_3|status)\/config/!s/\
 compare exp got || fail=1
 [ -z "$exe" ] || Exit
 
-# The reading gone: fan 1 and 2 lose their entities; a config of another's under n1, and a
-# config of this node's other than a reading's, stay.
-pub -r -t homeassistant/sensor/n1/fan_9/config -m '{"unique_id": "not_korvalens"}'
+# The reading gone, through a broker that speaks only MQTT 3.1.1: fan 1 and 2 lose their
+# entities; a config of another's under n1 that names n1's id deeper down, and a config of this
+# node's other than a reading's, stay. The configs say how long a reading lasts.
+pub -r -t homeassistant/sensor/n1/fan_9/config -m '{"unique_id": "x", "a": {"unique_id": "korvalen_n1_fan_9"}}'
 pub -r -t homeassistant/sensor/n1/extra/config -m '{"unique_id": "korvalen_n1_extra"}'
-block="--sample --fan-count 1" mqtt --sensors sensors.toml
+for _ in $(seq 100); do [ -e v311 ] && [ -e drip:8 ] || sleep 0.05; done
+block="--sample --fan-count 1" broker_at=127.0.0.1:$(cat v311) mqtt --sensors sensors.toml --expire-after 61
 retained | grep -o '^[^ ]*/\(fan_[0-9]\(_alarm\)\?\|extra\)/config' >got
 printf '%s\n' homeassistant/binary_sensor/n1/fan_0_alarm/config homeassistant/sensor/n1/extra/config \
   homeassistant/sensor/n1/fan_0/config homeassistant/sensor/n1/fan_9/config >exp
-compare exp got || fail=1
+compare exp got && [ "$status" -eq 0 ] || fail=1
+sub -t homeassistant/sensor/n1/fan_0/config -C 1 -W 1 | jq -e '.expire_after == 61' >/dev/null || fail=1
 
-# No block, then a refused sensors file: offline, with the status that says why; the entities
-# stay for when the readings come back.
-for case in missing sensors_file_refused; do
-  block='' mqtt --sensors "$([ $case = missing ] && echo sensors.toml || echo refused.toml)"
+# No block, a block too small to map, then a refused sensors file: offline, with the status that
+# says why; the entities stay for when the readings come back.
+printf 'short' >short || framework_failure_
+for case in missing not_mapped sensors_file_refused; do
+  block=$([ $case = not_mapped ] && echo "--raw short")
+  mqtt --sensors "$([ $case = sensors_file_refused ] && echo refused.toml || echo sensors.toml)"
   printf 'korvalen/n1/availability offline\nkorvalen/n1/status %s\n' "$case" >exp
   compare exp live || fail=1
   retained | grep -c '/config' | grep -qx 15 || fail=1
@@ -129,30 +144,64 @@ echo "korvalen-mqtt: refused.toml:1:2: fans: unknown table: the tables are tempe
 compare exp err && [ "$status" -eq 78 ] || fail=1
 
 # The failures, one line each, the password in none; TLS that trusts the broker's authority and
-# name alone.
-echo wrong >wrong && chmod 600 wrong && cp password open && chmod 644 open || framework_failure_
-# failed STATUS LINE ARG...: korvalen-mqtt --username korvalen ARG... ends with STATUS and says LINE.
+# name alone; the access list; a broker that speaks 3.1.1 alone; a config far beyond any of the
+# run's, at a topic it reads (v5 asks the broker not to send it; under 3.1.1 the memory bound
+# refuses it, where no sanitizer lifts the bound); the password file.
+printf 'wrong\n' >wrong && printf '\n' >empty && printf 'a\000b\n' >nul && chmod 600 wrong empty nul &&
+  cp password open && chmod 620 open || framework_failure_
+# failed STATUS LINE ARG...: korvalen-mqtt --username ${user:-korvalen} ARG... ends with STATUS and
+# says LINE.
 failed() {
   status=0 expected=$1 && { [ -z "$2" ] || echo "korvalen-mqtt: $2"; } >exp && shift 2
-  ${with:-} korvalen-mqtt --username korvalen "$@" 2>err || status=$?
+  ${with:-} korvalen-mqtt --username "${user:-korvalen}" "$@" 2>err || status=$?
   compare exp err && [ "$status" -eq "$expected" ] || fail=1
 }
-at=127.0.0.1:$port
-failed 77 "$at: the broker refused the connection: Connection Refused: not authorised." --password-file wrong "$at"
+at=127.0.0.1:$port at311=127.0.0.1:$(cat v311)
+# The drip runs beside the cases below, timed in seconds: its broker holds each answer 8 s.
+sh -c 'start=$(date +%s); korvalen-mqtt "$@"; s=$?; echo $(($(date +%s) - start)) >drip.time; exit $s' sh \
+  --username korvalen --password-file password "127.0.0.1:$(cat drip:8)" 2>drip.err & dripping=$!
+failed 77 "$at: the broker refused the connection: Not authorized" --password-file wrong "$at"
 failed 69 "127.0.0.1:$no_broker: cannot connect: Connection refused" --password-file password "127.0.0.1:$no_broker"
-failed 78 "open: the group or others may read it: make it the user's alone (chmod 600)" --password-file open "$at"
 failed 0 "" --cafile 127.0.0.1.pem --password-file password "127.0.0.1:$tls"
 failed 69 "127.0.0.1:$tls: cannot connect: A TLS error occurred." --cafile other.pem --password-file password "127.0.0.1:$tls"
 failed 69 "127.0.0.1:$tls_other: cannot connect: A TLS error occurred." --cafile other.pem --password-file password "127.0.0.1:$tls_other"
 failed 64 "--cafile: File does not exist: none
 Run 'korvalen-mqtt --help' for the options." --cafile none "$at"
+user=limited failed 77 "$at: homeassistant/sensor/n2/status/config: the broker refused it: Not authorized" --node n2 --password-file password "$at"
+user=limited failed 69 "$at311: homeassistant/sensor/n2/status/config: the broker did not keep it (with MQTT 3.1.1 it says no reason)" --node n2 --password-file password "$at311"
+failed 0 "" --node n2 --password-file password "$at311"
+head -c 200000000 /dev/zero | pub -r -t homeassistant/sensor/n2/fan_5/config -s
+failed 0 "" --node n2 --password-file password "$at"
+grep -q AddressSanitizer "$(command -v korvalen-mqtt)" ||
+  failed 69 "$at311: cannot read what it keeps: Out of memory." --node n2 --password-file password "$at311"
+pub -r -n -t homeassistant/sensor/n2/fan_5/config
+for file in open empty nul; do
+  failed 78 "$file: $(case $file in open) echo "the group or others may use it: make it the user's alone (chmod 600)" ;;
+    empty) echo "its first line, the password, is empty" ;; *) echo "the password holds a NUL byte" ;; esac)" \
+    --password-file $file "$at"
+done
+# As root: a password file of another user's, one in another user's folder, a link that another
+# user planted; and the node's name from the host's, lowercased.
+if [ "$(id -u)" -eq 0 ]; then
+  chmod 711 "$work" && mkdir theirs && cp password theirs/password && cp password nobodys && chown nobody theirs nobodys &&
+    as_nobody ln -s /etc/shadow theirs/shadow || framework_failure_
+  failed 78 "nobodys: it belongs to nobody" --password-file nobodys "$at"
+  failed 78 "theirs/password: it stands in a folder that belongs to nobody" --password-file theirs/password "$at"
+  failed 78 "theirs/shadow: cannot be read: '$work/theirs/shadow' belongs to nobody" --password-file theirs/shadow "$at"
+  printf 'hostname My-Host.Example && exec "$@"\n' >renamed || framework_failure_
+  with="unshare -u sh renamed" failed 0 "" --password-file password "$at"
+  retained | grep -q '^korvalen/my_host_example/status missing$' || fail=1
+fi
 # A name server on loopback that never answers: the run ends at its deadline all the same, and
 # with the status that the refused sensors file gives.
 python3 -c 'import os, random, socket, time
 s, a = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), "127.%d.%d.%d" % tuple(random.randrange(1, 255) for _ in "abc")
-s.bind((a, 53)); open("r.tmp", "w").write("nameserver %s\noptions timeout:60 attempts:1\n" % a); os.rename("r.tmp", "resolv.conf"); time.sleep(30)' & dns=$!
+s.bind((a, 53)); open("r.tmp", "w").write("nameserver %s\noptions timeout:60 attempts:1\n" % a); os.rename("r.tmp", "resolv.conf"); time.sleep(40)' & dns=$!
 printf 'mount --bind resolv.conf /etc/resolv.conf && exec "$@"\n' >unanswered && for _ in $(seq 100); do [ -e resolv.conf ] || sleep 0.05; done
 with="unshare -m sh unanswered" failed 78 "refused.toml:1:2: fans: unknown table: the tables are temperature, fan and voltage
-korvalen-mqtt: nowhere.example:1883: cannot connect: no answer within 10 s" --sensors refused.toml nowhere.example
+korvalen-mqtt: nowhere.example:1883: cannot connect: no answer within 30 s" --sensors refused.toml nowhere.example
 kill $dns
+status=0 && wait $dripping || status=$?
+echo "korvalen-mqtt: 127.0.0.1:$(cat drip:8): cannot read what it keeps: no answer within 30 s" >exp
+compare exp drip.err && [ "$status" -eq 69 ] && [ "$(cat drip.time)" -le 31 ] || fail=1
 Exit

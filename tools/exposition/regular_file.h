@@ -12,4 +12,10 @@
 bool readRegularFile(const std::string& path, std::size_t most, std::string* text,
                      std::string* reason);
 
+#ifndef _WIN32
+// Reads what is left of the open file `fd` into `*text`, at most `most` bytes and one more.
+// Returns true; or false with `*reason` set, in the system's words.
+bool readDescriptor(int fd, std::size_t most, std::string* text, std::string* reason);
+#endif
+
 #endif  // KORVALEN_EXPOSITION_REGULAR_FILE_H

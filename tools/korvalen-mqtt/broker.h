@@ -1,18 +1,22 @@
-// One session with an MQTT broker, through libmosquitto: connect, learn what this node's entity
-// configs the broker keeps, publish a run's messages at QoS 1 and see each acknowledged, then
-// disconnect. No step waits longer than kBrokerTimeoutSeconds for the broker.
+// One session with an MQTT broker, through libmosquitto: connect (MQTT v5, else 3.1.1 where the
+// broker refuses v5), learn what this node's entity configs the broker keeps, publish a run's
+// messages at QoS 1 and see each accepted, then disconnect, all before one deadline.
 #ifndef KORVALEN_MQTT_BROKER_H
 #define KORVALEN_MQTT_BROKER_H
 
+#include <chrono>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "exit_status.h"
 #include "messages.h"
 
-inline constexpr int kBrokerTimeoutSeconds = 10;
+// How long a whole run may take, whatever the broker or the network does: within a minute's
+// timer, with room to spare.
+inline constexpr int kRunSeconds = 30;
 
 struct BrokerSettings {
   std::string host;
@@ -23,7 +27,8 @@ struct BrokerSettings {
   bool systemCaFiles = false;  // TLS with the system's certificates
   std::string clientId;
   std::string syncTopic;  // a topic of this run's own, which it may publish to and read
-  // What the process ends with should resolving the name outlast kBrokerTimeoutSeconds.
+  std::chrono::steady_clock::time_point deadline;  // when the run ends, done or not
+  // What the process ends with should a call that the library does not bound outlast it.
   int statusWhenUnanswered = kUnavailableStatus;
 };
 
@@ -32,14 +37,20 @@ std::string problemLine(const BrokerSettings& settings, const std::string& probl
 
 enum class BrokerOutcome { published, unavailable, refused };
 
+// The retained configs that the broker keeps at `watched` topics (each one matching one of
+// `filters`), topic and payload, as a run's messages are composed from them.
+using Compose = std::function<std::vector<MqttMessage>(const std::map<std::string, std::string>&)>;
+
 // Connects as `settings` say, subscribes to `filters` and gathers the retained messages the
-// broker holds for them, then publishes what `compose` makes of those (topic and payload) and
-// waits for each acknowledgement. Returns published; or unavailable (no broker, a network
-// failure, no answer in time) or refused (the credentials), with `*problem` set to what failed.
-BrokerOutcome publishRun(
-    const BrokerSettings& settings, const std::vector<std::string>& filters,
-    const std::function<std::vector<MqttMessage>(const std::map<std::string, std::string>&)>&
-        compose,
-    std::string* problem);
+// broker holds at `watched` topics (at most kMaxConfigBytes each), then publishes what `compose`
+// makes of those and waits until the broker has accepted each one: with MQTT v5 by the reason
+// code of its acknowledgement; with 3.1.1, which cannot refuse, by seeing each message at a
+// `watched` topic come back through the subscription. Returns published; or unavailable (no
+// broker, a network failure, no answer by the deadline, a message refused for another reason)
+// or refused (the credentials, or the broker says not authorised), with `*problem` set to what
+// failed.
+BrokerOutcome publishRun(const BrokerSettings& settings, const std::vector<std::string>& filters,
+                         const std::set<std::string>& watched, const Compose& compose,
+                         std::string* problem);
 
 #endif  // KORVALEN_MQTT_BROKER_H

@@ -1,13 +1,14 @@
-// korvalen-mqtt HOST[:PORT]: one snapshot of the Korvalen monitor's readings, published to an MQTT
-// broker for Home Assistant, with its discovery: each reading a sensor, each reading with a limit
-// a problem sensor, and a diagnostic sensor that says why the readings are unavailable when they
-// are. It reads the block as korvalen-snapshot does, through the same calls and trust rules, and
-// the sensors file as the other companions do, then connects, publishes, disconnects and exits:
-// a timer or a scheduled task runs it each minute.
+// korvalen-mqtt HOST[:PORT]: what its help says. The block is read as korvalen-snapshot reads it,
+// the sensors file as the other companions read it; then one session with the broker, within
+// kRunSeconds of the start.
+#include <mosquitto.h>
+
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -16,15 +17,23 @@
 #include "messages.h"
 #include "mqtt_platform.h"
 #include "quoting.h"
-#include "regular_file.h"
 #include "standard_streams.h"
 
 namespace {
 
+// The most memory a run takes, whatever the broker holds or sends.
+constexpr std::size_t kMemoryBound = 96u << 20;
+// The most of a password file that is read: its first line is the password.
+constexpr std::size_t kMaxPasswordFile = 4096;
+// The longest string MQTT carries: a topic, a user name.
+constexpr std::size_t kMaxMqttString = 65535;
+
+const Node kDefaultNode{"", "homeassistant", "korvalen", 180};
+
 // What the command line asks for.
 struct Request {
   SensorsRequest sensors;
-  Node node{"", "homeassistant", "korvalen", 180};
+  Node node = kDefaultNode;
   BrokerSettings broker;
   std::string address;  // HOST[:PORT], as given
   std::string passwordFile;
@@ -69,7 +78,18 @@ std::string readAddress(const std::string& address, BrokerSettings* settings) {
   return "";
 }
 
-// A topic prefix: one or more levels, with no wildcard and no empty level.
+// What is wrong with `text` as MQTT carries it, or "": UTF-8 without a control character, at most
+// kMaxMqttString bytes.
+std::string mqttTextProblem(const std::string& text) {
+  if (text.size() > kMaxMqttString)
+    return "longer than MQTT's " + std::to_string(kMaxMqttString) + " bytes";
+  if (mosquitto_validate_utf8(text.data(), static_cast<int>(text.size())) != MOSQ_ERR_SUCCESS)
+    return "not UTF-8 without control characters";
+  return "";
+}
+
+// A topic prefix: one or more levels, with no wildcard and no empty level, not a broker's own
+// ($SYS), as MQTT carries text.
 CLI::Validator topicPrefix() {
   return CLI::Validator(
       [](std::string& prefix) -> std::string {
@@ -77,9 +97,29 @@ CLI::Validator topicPrefix() {
             prefix.find("//") != std::string::npos ||
             prefix.find_first_of("+#") != std::string::npos)
           return "not a topic's levels (no +, # or empty level)";
-        return "";
+        if (prefix.front() == '$') return "a topic beginning with $ is the broker's own";
+        return mqttTextProblem(prefix);
       },
       "");
+}
+
+// The footer of the help: the topics, and every exit status with what it says.
+std::string helpFooter() {
+  std::string statuses;
+  for (const RunStatus status : kRunStatuses)
+    statuses += std::string(statuses.empty() ? "" : ", ") + labelOf(status);
+  return "Topics: homeassistant/sensor/NODE/KIND_N/config and, for a reading with a\n"
+         "limit, homeassistant/binary_sensor/NODE/KIND_N_alarm/config (retained);\n"
+         "korvalen/NODE/KIND/N, .../alarm (ON or OFF) and .../limits (not retained);\n"
+         "korvalen/NODE/availability (online, offline) and korvalen/NODE/status\n(" +
+         statuses + "), retained.\n\nExit status: " + std::to_string(kStatusReported) +
+         " published, whether the block was read or not (the status\nsays); " +
+         std::to_string(kUsageStatus) + " bad usage; " + std::to_string(kUnavailableStatus) +
+         " no broker, the network failed, no answer\nwithin " + std::to_string(kRunSeconds) +
+         " s, or a message refused; " + std::to_string(kHelpUnwritten) +
+         " help or version not written;\n" + std::to_string(kNoPermissionStatus) +
+         " the broker refused the credentials, or said not authorised;\n" +
+         std::to_string(kConfigStatus) + " the sensors file or the password file refused.";
 }
 
 std::optional<int> readRequest(int argc, char** argv, Request* request) {
@@ -103,20 +143,23 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
           },
           ""));
   app.add_option("--username", request->broker.username, "the user to connect as")
-      ->option_text("NAME");
+      ->option_text("NAME")
+      ->check(CLI::Validator([](std::string& name) { return mqttTextProblem(name); }, ""));
   app.add_option("--password-file", request->passwordFile,
                  "the user's password: the first line of FILE,\nwhich the user alone may read")
       ->option_text("FILE");
-  app.add_option("--discovery-prefix", request->node.discoveryPrefix,
-                 "Home Assistant's discovery prefix\n(default: homeassistant)")
+  app.add_option(
+         "--discovery-prefix", request->node.discoveryPrefix,
+         "Home Assistant's discovery prefix\n(default: " + kDefaultNode.discoveryPrefix + ")")
       ->option_text("P")
       ->check(topicPrefix());
   app.add_option("--topic-prefix", request->node.topicPrefix,
-                 "the prefix of the states' topics (default:\nkorvalen)")
+                 "the prefix of the states' topics (default:\n" + kDefaultNode.topicPrefix + ")")
       ->option_text("P")
       ->check(topicPrefix());
   app.add_option("--expire-after", request->node.expireAfter,
-                 "seconds after which Home Assistant shows a\nreading unavailable (default: 180)")
+                 "seconds after which Home Assistant shows a\nreading unavailable (default: " +
+                     std::to_string(kDefaultNode.expireAfter) + ")")
       ->option_text("SECONDS")
       ->check(CLI::Range(1u, 86400u));
 #ifdef KORVALEN_MQTT_TLS
@@ -131,48 +174,45 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
       "This build speaks MQTT without TLS: use it with a broker on the local\n"
       "network.\n\n";
 #endif
-  app.footer(std::string(tls) +
-             "Topics: homeassistant/sensor/NODE/KIND_N/config and, for a reading with a\n"
-             "limit, homeassistant/binary_sensor/NODE/KIND_N_alarm/config (retained);\n"
-             "korvalen/NODE/KIND/N, .../alarm (ON or OFF) and .../limits (not retained);\n"
-             "korvalen/NODE/availability (online, offline) and korvalen/NODE/status (ok,\n"
-             "missing, not_ours, not_mapped, sensors_file_refused), retained.\n\n"
-             "Exit status: 0 published, whether the block was read or not (the status\n"
-             "says); 64 bad usage; 69 no broker, or the network failed; 74 help or version\n"
-             "not written; 77 the broker refused the credentials; 78 the sensors file or\n"
-             "the password file refused.");
+  app.footer(std::string(tls) + helpFooter());
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
   if (const std::optional<int> status = checkSensors(app, &request->sensors)) return *status;
   if (request->address.empty()) return usageError(app, "HOST is required");
   if (const std::string wrong = readAddress(request->address, &request->broker); !wrong.empty())
     return usageError(app, shownName(request->address) + ": " + wrong);
+  if (app.count("--password-file") != 0 && request->passwordFile.empty())
+    return usageError(app, "--password-file: the file name is empty");
   if (!request->passwordFile.empty() && request->broker.username.empty())
     return usageError(app, "--password-file: no --username to go with it");
+  if (request->node.name.empty()) request->node.name = nodeNameOf(hostName());
+  if (longestTopic(request->node) > kMaxMqttString)
+    return usageError(app,
+                      "the topics of --discovery-prefix, --topic-prefix and --node are "
+                      "longer than MQTT's " +
+                          std::to_string(kMaxMqttString) + " bytes");
   return std::nullopt;
 }
 
-// Reads the password, the first line of `path`, into `*password`. Returns what is wrong, or "".
+// Reads the password, the first line of `path` (a CR before its line feed, as Windows writes
+// it, left out), into `*password`. Returns what is wrong, or "".
 std::string readPassword(const std::string& path, std::string* password) {
-  std::string text, reason;
-  if (!readRegularFile(path, 4096, &text, &reason)) return "cannot be read: " + reason;
-  if (const std::string problem = passwordFileProblem(path); !problem.empty()) return problem;
+  std::string text;
+  if (const std::string problem = readPasswordFile(path, kMaxPasswordFile, &text); !problem.empty())
+    return problem;
+  if (text.size() > kMaxPasswordFile)
+    return "longer than " + std::to_string(kMaxPasswordFile) + " bytes: not a password file";
   *password = text.substr(0, text.find('\n'));
   if (!password->empty() && password->back() == '\r') password->pop_back();
+  if (password->empty()) return "its first line, the password, is empty";
+  if (password->find('\0') != std::string::npos) return "the password holds a NUL byte";
   return "";
 }
 
 RunStatus statusOf(ReadOutcome outcome, OpenFailure why) {
-  if (outcome == ReadOutcome::read) return RunStatus::ok;
-  const DownReason reason = downReasonOf(outcome, why);
-  return reason == DownReason::missing   ? RunStatus::missing
-         : reason == DownReason::notOurs ? RunStatus::notOurs
-                                         : RunStatus::notMapped;
+  return outcome == ReadOutcome::read ? RunStatus::ok : runStatusOf(downReasonOf(outcome, why));
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  prepareStandardStreams();
+int run(int argc, char** argv, std::chrono::steady_clock::time_point started) {
   Request request;
   if (const std::optional<int> status = readRequest(argc, argv, &request)) return *status;
   if (!request.passwordFile.empty()) {
@@ -183,8 +223,7 @@ int main(int argc, char** argv) {
       return kConfigStatus;
     }
   }
-  Node& node = request.node;
-  if (node.name.empty()) node.name = nodeNameOf(hostName());
+  const Node& node = request.node;
 
   // A refused file publishes no reading: it would look named and bounded by a file not read.
   SensorsFile sensors;
@@ -196,13 +235,13 @@ int main(int argc, char** argv) {
   const std::vector<Reading> readings =
       status == RunStatus::ok ? readingsOf(SensorBlock{copy}, sensors) : std::vector<Reading>{};
 
-  const std::string run = std::to_string(processId());
-  request.broker.clientId = "korvalen-mqtt-" + node.name + "-" + run;
-  request.broker.syncTopic = node.topicPrefix + "/" + node.name + "/run/" + run;
+  request.broker.clientId = "korvalen-mqtt-" + node.name + "-" + std::to_string(processId());
+  request.broker.syncTopic = runTopic(node, processId());
+  request.broker.deadline = started + std::chrono::seconds(kRunSeconds);
   request.broker.statusWhenUnanswered = sensorsRead ? kUnavailableStatus : kConfigStatus;
   std::string problem;
   const BrokerOutcome outcome = publishRun(
-      request.broker, configFilters(node),
+      request.broker, configFilters(node), configTopics(node),
       [&](const std::map<std::string, std::string>& retained) {
         return messagesOf(node, status, readings, retained);
       },
@@ -210,7 +249,21 @@ int main(int argc, char** argv) {
   if (outcome != BrokerOutcome::published)
     std::fputs(problemLine(request.broker, problem).c_str(), stderr);
   if (!sensorsRead) return kConfigStatus;
-  return outcome == BrokerOutcome::published ? 0
+  return outcome == BrokerOutcome::published ? kStatusReported
          : outcome == BrokerOutcome::refused ? kNoPermissionStatus
                                              : kUnavailableStatus;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  prepareStandardStreams();
+  limitMemory(kMemoryBound);
+  try {
+    return run(argc, argv, started);
+  } catch (const std::bad_alloc&) {
+    std::fputs("korvalen-mqtt: out of memory\n", stderr);
+    return kUnavailableStatus;
+  }
 }

@@ -1,28 +1,63 @@
 #include "messages.h"
 
-#include <set>
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <span>
 
 namespace {
 
-// The object id of a reading's entity, KIND_POSITION, and of its problem sensor, with _alarm.
-std::string objectIdOf(const Reading& reading) {
-  return std::string(reading.kind->table) + "_" + std::to_string(reading.position);
+// Objects keep their keys in the order written, so that a config reads as it is built here.
+using Json = nlohmann::ordered_json;
+
+static_assert(static_cast<int>(RunStatus::missing) == static_cast<int>(DownReason::missing) + 1 &&
+              static_cast<int>(RunStatus::notMapped) ==
+                  static_cast<int>(DownReason::notMapped) + 1);
+
+// An entity of the node: the component it is (sensor, binary_sensor) and its object id.
+struct Entity {
+  const char* component;
+  std::string objectId;
+};
+
+// A reading's sensor, KIND_POSITION, and its problem sensor, KIND_POSITION_alarm.
+Entity sensorOf(const KindExposition& kind, unsigned position) {
+  return {"sensor", std::string(kind.table) + "_" + std::to_string(position)};
+}
+Entity alarmOf(const KindExposition& kind, unsigned position) {
+  return {"binary_sensor", sensorOf(kind, position).objectId + "_alarm"};
+}
+const Entity kStatusEntity{"sensor", "status"};
+
+// Where the config of `entity` is published.
+std::string configTopic(const Node& node, const Entity& entity) {
+  return node.discoveryPrefix + "/" + entity.component + "/" + node.name + "/" + entity.objectId +
+         "/config";
 }
 
-// Where the config of entity `objectId`, a `component` (sensor, binary_sensor), is published.
-std::string configTopic(const Node& node, const char* component, const std::string& objectId) {
-  return node.discoveryPrefix + "/" + component + "/" + node.name + "/" + objectId + "/config";
+// What a config's unique id is, for entity `objectId` of the node.
+std::string uniqueIdOf(const Node& node, const std::string& objectId) {
+  return "korvalen_" + node.name + "_" + objectId;
 }
 
-// The pairs that every entity of the node shares: its ids, its device, when it expires.
-std::string commonPairs(const Node& node, const std::string& objectId) {
-  const std::string id = "korvalen_" + node.name + "_" + objectId;
-  return "\"unique_id\": \"" + id + "\", \"object_id\": \"" + id +
-         "\", \"expire_after\": " + std::to_string(node.expireAfter) +
-         ", \"device\": {\"identifiers\": [\"korvalen_" + node.name + "\"], \"name\": \"Korvalen " +
-         node.name +
-         "\", \"manufacturer\": \"Korvalen\", \"model\": \"korvalen-mqtt\", \"sw_version\": \"" +
-         KORVALEN_VERSION + "\"}";
+// What every entity of the node opens with: its name and ids, the machine it belongs to (the
+// device), the program that publishes it (the origin), when its state expires.
+Json entityOf(const Node& node, const Entity& entity, const std::string& name) {
+  const std::string id = uniqueIdOf(node, entity.objectId);
+  Json config = Json::object();
+  config["name"] = name;
+  config["unique_id"] = id;
+  config["default_entity_id"] = std::string(entity.component) + "." + id;
+  config["device"] = {{"identifiers", {"korvalen_" + node.name}},
+                      {"name", "Korvalen " + node.name}};
+  config["origin"] = {{"name", "korvalen-mqtt"}, {"sw_version", KORVALEN_VERSION}};
+  config["expire_after"] = node.expireAfter;
+  return config;
+}
+
+// `json` as a payload. Every text in it is UTF-8 (the sensors file's names and the command line's
+// prefixes are checked), so nothing is replaced.
+std::string payloadOf(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string stateTopic(const Node& node, const Reading& reading) {
@@ -37,29 +72,44 @@ std::string availabilityTopic(const Node& node) {
 // The config of `reading`'s sensor.
 std::string sensorConfig(const Node& node, const Reading& reading) {
   const KindExposition& kind = *reading.kind;
-  std::string config =
-      "{\"name\": " + jsonString(reading.label()) + ", " + commonPairs(node, objectIdOf(reading)) +
-      ", \"state_topic\": \"" + stateTopic(node, reading) + "\", \"availability_topic\": \"" +
-      availabilityTopic(node) + "\", \"unit_of_measurement\": \"" + kind.homeAssistantUnit + "\"";
-  if (kind.deviceClass != nullptr)
-    config += std::string(", \"device_class\": \"") + kind.deviceClass + "\"";
-  const bool scaled = readingKind(kind.kind).scaled;
-  return config + ", \"state_class\": \"measurement\", \"suggested_display_precision\": " +
-         (scaled ? "2" : "0") + "}";
+  Json config = entityOf(node, sensorOf(kind, reading.position), reading.label());
+  config["state_topic"] = stateTopic(node, reading);
+  config["availability_topic"] = availabilityTopic(node);
+  config["unit_of_measurement"] = kind.homeAssistantUnit;
+  if (kind.deviceClass != nullptr) config["device_class"] = kind.deviceClass;
+  config["state_class"] = "measurement";
+  config["suggested_display_precision"] = readingKind(kind.kind).scaled ? 2 : 0;
+  return payloadOf(config);
 }
 
 // The config of `reading`'s problem sensor: ON while a limit is broken; the limits as attributes.
 std::string alarmConfig(const Node& node, const Reading& reading) {
   const std::string topic = stateTopic(node, reading);
-  return "{\"name\": " + jsonString(reading.label() + " alarm") + ", " +
-         commonPairs(node, objectIdOf(reading) + "_alarm") + ", \"state_topic\": \"" + topic +
-         "/alarm\", \"availability_topic\": \"" + availabilityTopic(node) +
-         "\", \"device_class\": \"problem\", \"payload_on\": \"ON\", \"payload_off\": \"OFF\", "
-         "\"json_attributes_topic\": \"" +
-         topic + "/limits\"}";
+  Json config =
+      entityOf(node, alarmOf(*reading.kind, reading.position), reading.label() + " alarm");
+  config["state_topic"] = topic + "/alarm";
+  config["availability_topic"] = availabilityTopic(node);
+  config["device_class"] = "problem";
+  config["payload_on"] = "ON";
+  config["payload_off"] = "OFF";
+  config["json_attributes_topic"] = topic + "/limits";
+  return payloadOf(config);
 }
 
-// The limits of `reading`, as its problem sensor's attributes: {"max": 85.00, "crit": 95.00}.
+// The status sensor's config: one of the run's statuses, not tied to the availability, so that
+// it speaks when the readings cannot.
+std::string statusConfig(const Node& node, const std::string& statusTopic) {
+  Json config = entityOf(node, kStatusEntity, "Status");
+  config["state_topic"] = statusTopic;
+  config["device_class"] = "enum";
+  config["options"] = Json::array();
+  for (const RunStatus status : kRunStatuses) config["options"].push_back(labelOf(status));
+  config["entity_category"] = "diagnostic";
+  return payloadOf(config);
+}
+
+// The limits of `reading`, as its problem sensor's attributes: {"max": 85.00, "crit": 95.00},
+// each number as the report writes it.
 std::string limitsOf(const Reading& reading) {
   std::string limits;
   for (const auto& [limit, value] : reading.limits())
@@ -67,61 +117,86 @@ std::string limitsOf(const Reading& reading) {
   return limits + "}";
 }
 
-// Whether `objectId` is one this node gives a reading's entity: KIND_POSITION, with _alarm or not.
-bool readingObjectId(std::string objectId) {
-  if (objectId.ends_with("_alarm")) objectId.resize(objectId.size() - 6);
-  for (const KindExposition& kind : kExposition) {
-    for (unsigned position = 0; position < kMaxReadings; ++position) {
-      if (objectId == std::string(kind.table) + "_" + std::to_string(position)) return true;
-    }
-  }
-  return false;
+// Whether `payload` is a config of this node's, for entity `objectId`: a JSON object whose own
+// unique_id says so. Anything else (not JSON, another program's, this id nested deeper) is not.
+bool ownConfig(const Node& node, const std::string& objectId, const std::string& payload) {
+  const Json config = Json::parse(payload, nullptr, false);
+  if (!config.is_object()) return false;
+  const auto id = config.find("unique_id");
+  return id != config.end() && id->is_string() && *id == uniqueIdOf(node, objectId);
 }
 
 }  // namespace
 
+RunStatus runStatusOf(DownReason reason) {
+  return static_cast<RunStatus>(static_cast<int>(reason) + 1);
+}
+
 const char* labelOf(RunStatus status) {
-  static const char* const labels[] = {"ok", "missing", "not_ours", "not_mapped",
-                                       "sensors_file_refused"};
-  return labels[static_cast<int>(status)];
+  if (status == RunStatus::ok) return "ok";
+  if (status == RunStatus::sensorsFileRefused) return "sensors_file_refused";
+  return labelOf(static_cast<DownReason>(static_cast<int>(status) - 1));
 }
 
 std::vector<std::string> configFilters(const Node& node) {
-  return {configTopic(node, "sensor", "+"), configTopic(node, "binary_sensor", "+")};
+  return {configTopic(node, {"sensor", "+"}), configTopic(node, {"binary_sensor", "+"})};
+}
+
+std::set<std::string> configTopics(const Node& node) {
+  std::set<std::string> topics{configTopic(node, kStatusEntity)};
+  for (const KindExposition& kind : kExposition) {
+    for (unsigned position = 0; position < kMaxReadings; ++position) {
+      topics.insert(configTopic(node, sensorOf(kind, position)));
+      topics.insert(configTopic(node, alarmOf(kind, position)));
+    }
+  }
+  return topics;
+}
+
+std::string runTopic(const Node& node, unsigned long run) {
+  return node.topicPrefix + "/" + node.name + "/run/" + std::to_string(run);
+}
+
+std::size_t longestTopic(const Node& node) {
+  const KindExposition& longest = kExposition[0];  // "temperature", the longest table's name
+  const Reading reading{&longest, kMaxReadings - 1, nullptr, ""};
+  return std::max({configTopic(node, alarmOf(longest, kMaxReadings - 1)).size(),
+                   (stateTopic(node, reading) + "/limits").size(), availabilityTopic(node).size(),
+                   runTopic(node, 0xFFFFFFFFul).size()});
 }
 
 std::vector<MqttMessage> messagesOf(const Node& node, RunStatus status,
                                     const std::vector<Reading>& readings,
                                     const std::map<std::string, std::string>& retainedConfigs) {
   const std::string statusTopic = node.topicPrefix + "/" + node.name + "/status";
-  // Not tied to the availability, so that it speaks when the readings cannot.
-  std::vector<MqttMessage> messages{{configTopic(node, "sensor", "status"),
-                                     "{\"name\": \"Korvalen status\", " +
-                                         commonPairs(node, "status") + ", \"state_topic\": \"" +
-                                         statusTopic + "\", \"entity_category\": \"diagnostic\"}",
-                                     true}};
+  std::vector<MqttMessage> messages{
+      {configTopic(node, kStatusEntity), statusConfig(node, statusTopic), true}};
   const bool ok = status == RunStatus::ok;
   std::set<std::string> current;
   for (const Reading& reading : ok ? readings : std::vector<Reading>{}) {
-    const std::string id = objectIdOf(reading);
-    messages.push_back({configTopic(node, "sensor", id), sensorConfig(node, reading), true});
+    messages.push_back({configTopic(node, sensorOf(*reading.kind, reading.position)),
+                        sensorConfig(node, reading), true});
     current.insert(messages.back().topic);
     if (!reading.bounded()) continue;
-    messages.push_back(
-        {configTopic(node, "binary_sensor", id + "_alarm"), alarmConfig(node, reading), true});
+    messages.push_back({configTopic(node, alarmOf(*reading.kind, reading.position)),
+                        alarmConfig(node, reading), true});
     current.insert(messages.back().topic);
   }
   // A reading gone loses its entities, but nothing is removed that this node did not publish:
-  // a topic of a reading's shape whose config names this node's own unique id.
-  for (const auto& [topic, payload] : ok ? retainedConfigs : std::map<std::string, std::string>{}) {
-    const std::size_t end = topic.rfind("/config"), begin = topic.rfind('/', end - 1) + 1;
-    const std::string objectId = topic.substr(begin, end - begin);
-    const std::string ownId = "\"unique_id\": \"korvalen_" + node.name + "_" + objectId + "\"";
-    if (current.count(topic) == 0 && readingObjectId(objectId) &&
-        payload.find(ownId) != std::string::npos)
-      messages.push_back({topic, "", true});
+  // only a reading's own topic, whose config names this node's unique id for it.
+  for (const KindExposition& kind :
+       ok ? std::span(kExposition) : std::span<const KindExposition>()) {
+    for (unsigned position = 0; position < kMaxReadings; ++position) {
+      for (const Entity& entity : {sensorOf(kind, position), alarmOf(kind, position)}) {
+        const std::string topic = configTopic(node, entity);
+        const auto kept = retainedConfigs.find(topic);
+        if (kept != retainedConfigs.end() && current.count(topic) == 0 &&
+            ownConfig(node, entity.objectId, kept->second))
+          messages.push_back({topic, "", true});
+      }
+    }
   }
-  messages.push_back({availabilityTopic(node), ok ? "online" : "offline", true});
+  messages.push_back({availabilityTopic(node), ok ? "online" : "offline", true, node.expireAfter});
   for (const Reading& reading : ok ? readings : std::vector<Reading>{}) {
     const std::string topic = stateTopic(node, reading);
     messages.push_back({topic, reading.value, false});
@@ -129,6 +204,6 @@ std::vector<MqttMessage> messagesOf(const Node& node, RunStatus status,
     messages.push_back({topic + "/alarm", reading.alarm ? "ON" : "OFF", false});
     messages.push_back({topic + "/limits", limitsOf(reading), false});
   }
-  messages.push_back({statusTopic, labelOf(status), true});
+  messages.push_back({statusTopic, labelOf(status), true, node.expireAfter});
   return messages;
 }

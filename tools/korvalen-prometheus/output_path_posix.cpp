@@ -27,8 +27,8 @@ bool refuse(std::string* reason, std::string text) {
   return false;
 }
 
-// The name of user `uid` in /etc/passwd, or "user UID". Read by hand: a static program has no
-// name service to ask.
+}  // namespace
+
 std::string userName(uid_t uid) {
   std::ifstream passwd("/etc/passwd");
   const std::string id = std::to_string(uid);
@@ -40,6 +40,10 @@ std::string userName(uid_t uid) {
   }
   return "user " + id;
 }
+
+bool trusted(uid_t owner) { return owner == 0 || owner == geteuid(); }
+
+namespace {
 
 // The names of `path` in order, without empty ones: "a//b/" gives a, b and ".", so that a
 // trailing slash still asks for a folder.
@@ -121,10 +125,6 @@ class Walk {
   Folder here_{};
   std::vector<Folder> above_;
 };
-
-// Whether `owner` may lead the caller on, by a link or a folder that holds one: root or the
-// caller.
-bool trusted(uid_t owner) { return owner == 0 || owner == geteuid(); }
 
 // Why the link `status`, named `shown`, standing in the folder where `walk` stands, may not be
 // followed; empty when it may. Another user who owns the folder could give a link of root's a

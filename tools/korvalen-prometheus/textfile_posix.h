@@ -4,6 +4,8 @@
 #ifndef KORVALEN_PROMETHEUS_TEXTFILE_POSIX_H
 #define KORVALEN_PROMETHEUS_TEXTFILE_POSIX_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -16,6 +18,14 @@ struct OutputPlace {
   int folder = -1;
   std::string name;
 };
+
+// The name of user `uid` in /etc/passwd, or "user UID". Read by hand: a static program has no
+// name service to ask.
+std::string userName(uid_t uid);
+
+// Whether `owner` may lead the caller on, by a link or a folder that holds one: root or the
+// caller.
+bool trusted(uid_t owner);
 
 // Resolves `path` from "/" (a relative one from the working folder's path) one name at a time
 // through descriptors, holding one folder's at a time, "." and ".." taken by name as the path
