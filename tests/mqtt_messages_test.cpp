@@ -64,6 +64,28 @@ INSTANTIATE_TEST_SUITE_P(
                     {}}),
     testing::PrintToStringParamName());
 
+// A config goes out where the broker keeps none, or another, at its topic; not where it keeps the
+// same: the retained one serves.
+TEST(Configs, GoOutOnlyWhereTheBrokerKeepsNoneAlike) {
+  const SensorSettings settings;
+  const std::vector<Reading> readings{{&kExposition[1], 0, &settings, "1240"}};
+  const auto published = [&](const std::string& kept) {
+    const std::map<std::string, std::string> retained{{"ha/sensor/n1/fan_0/config", kept}};
+    std::size_t count = 0;
+    for (const MqttMessage& message : messagesOf(kNode, RunStatus::ok, readings, retained))
+      count += message.topic == "ha/sensor/n1/fan_0/config";
+    return count;
+  };
+  const std::string current =
+      R"({"name":"Fan 0","unique_id":"korvalen_n1_fan_0","default_entity_id":"sensor.korvalen_n1_fan_0",)"
+      R"("device":{"identifiers":["korvalen_n1"],"name":"Korvalen n1"},"origin":{"name":"korvalen-mqtt",)"
+      R"("sw_version":")" KORVALEN_VERSION R"("},"expire_after":180,"state_topic":"kv/n1/fan/0",)"
+      R"("availability_topic":"kv/n1/availability","unit_of_measurement":"rpm",)"
+      R"("state_class":"measurement","suggested_display_precision":0})";
+  EXPECT_EQ(published(current), 0u);
+  EXPECT_EQ(published(current + " "), 1u);
+}
+
 // The status sensor's state, last of a run's messages, for each way the run ends.
 struct StatusCase : TableRow {
   RunStatus status;

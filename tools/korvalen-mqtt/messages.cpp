@@ -169,18 +169,23 @@ std::vector<MqttMessage> messagesOf(const Node& node, RunStatus status,
                                     const std::vector<Reading>& readings,
                                     const std::map<std::string, std::string>& retainedConfigs) {
   const std::string statusTopic = node.topicPrefix + "/" + node.name + "/status";
-  std::vector<MqttMessage> messages{
-      {configTopic(node, kStatusEntity), statusConfig(node, statusTopic), true}};
-  const bool ok = status == RunStatus::ok;
+  std::vector<MqttMessage> messages;
   std::set<std::string> current;
+  // A config goes out unless the broker keeps it as it is already: it is retained.
+  const auto config = [&](const std::string& topic, const std::string& payload) {
+    current.insert(topic);
+    const auto kept = retainedConfigs.find(topic);
+    if (kept == retainedConfigs.end() || kept->second != payload)
+      messages.push_back({topic, payload, true});
+  };
+  config(configTopic(node, kStatusEntity), statusConfig(node, statusTopic));
+  const bool ok = status == RunStatus::ok;
   for (const Reading& reading : ok ? readings : std::vector<Reading>{}) {
-    messages.push_back({configTopic(node, sensorOf(*reading.kind, reading.position)),
-                        sensorConfig(node, reading), true});
-    current.insert(messages.back().topic);
-    if (!reading.bounded()) continue;
-    messages.push_back({configTopic(node, alarmOf(*reading.kind, reading.position)),
-                        alarmConfig(node, reading), true});
-    current.insert(messages.back().topic);
+    config(configTopic(node, sensorOf(*reading.kind, reading.position)),
+           sensorConfig(node, reading));
+    if (reading.bounded())
+      config(configTopic(node, alarmOf(*reading.kind, reading.position)),
+             alarmConfig(node, reading));
   }
   // A reading gone loses its entities, but nothing is removed that this node did not publish:
   // only a reading's own topic, whose config names this node's unique id for it.

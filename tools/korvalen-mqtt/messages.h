@@ -54,7 +54,7 @@ std::size_t longestTopic(const Node& node);
 
 // The messages of a run that found `status`, in the order they go out: the status sensor's
 // config; when the readings were read (ok), each reading's config and, where it has a limit, its
-// problem sensor's, then an empty retained message for each of `retainedConfigs` (topic and
+// problem sensor's (each config only where the broker does not keep it as it is already), then an empty retained message for each of `retainedConfigs` (topic and
 // payload, as the broker kept them) at a reading's topic that this run no longer has and whose
 // config, parsed, names this node's own unique id for that topic; the availability (online when
 // ok); each reading's state, alarm and limits; the status. The availability and the status are
