@@ -7,7 +7,7 @@
 # mosquitto). With EMULATOR, FOLDER's Windows programs run through it (Wine) for the first case
 # alone.
 # shellcheck disable=SC2015 # A && B || fail is the idiom
-proxy=$(cd "$(dirname "$0")" && pwd)/broker_proxy.py
+tests=$(cd "$(dirname "$0")/.." && pwd) && proxy=$tests/shell/broker_proxy.py guide=$tests/../docs/home-assistant.md
 # shellcheck source=tests/shell/init.sh
 . "$(dirname "$0")/init.sh"
 shift
@@ -22,11 +22,12 @@ for name in IP:127.0.0.1 DNS:other; do
     -out "${name#*:}.pem" -days 2 -subj "/CN=${name#*:}" -addext "subjectAltName=$name" 2>/dev/null ||
     framework_failure_ "no certificate"
 done
-# The user limited may read the configs but write only korvalen/#. The password file's line ends
-# as Windows ends it.
+# The user korvalen may do what docs/home-assistant.md's access list lets it; limited may read
+# the configs but write only korvalen/#. The password file's line ends as Windows ends it.
 mosquitto_passwd -c -b passwd korvalen secret && mosquitto_passwd -b passwd limited secret &&
   printf 'secret\r\n' >password && chmod 600 password &&
-  printf 'user korvalen\ntopic readwrite #\nuser limited\ntopic read homeassistant/#\ntopic readwrite korvalen/#\n' >acl &&
+  printf '%s\n' 'user korvalen' 'topic write homeassistant/#' 'topic read homeassistant/+/+/+/config' \
+    'topic readwrite korvalen/#' 'user limited' 'topic read homeassistant/#' 'topic readwrite korvalen/#' >acl &&
   printf 'listener %s 127.0.0.1\nallow_anonymous false\npassword_file %s\nacl_file %s\npersistence false\nuser %s\n' \
     "$port" "$work/passwd" "$work/acl" "$(id -un)" >broker.conf &&
   printf 'listener %s 127.0.0.1\ncertfile %s/%s.pem\nkeyfile %s/%s.key\n' "$tls" "$work" 127.0.0.1 "$work" \
@@ -191,6 +192,33 @@ if [ "$(id -u)" -eq 0 ]; then
   printf 'hostname My-Host.Example && exec "$@"\n' >renamed || framework_failure_
   with="unshare -u sh renamed" failed 0 "" --password-file password "$at"
   retained | grep -q '^korvalen/my_host_example/status missing$' || fail=1
+fi
+# As root: the guide's timer recipe, for the user nobody, this broker and its password, in a
+# mount namespace of its own (/etc an overlay, /usr/local and /var/lib scratch, the programs
+# installed there, systemctl a stub); then the service's command as systemd gives it, as nobody,
+# with every mount read-only, while nobody's monitor runs: it publishes the sample.
+if [ "$(id -u)" -eq 0 ]; then
+  awk '/^```sh$/ { n++; inside = 1; next } /^```/ { inside = 0 } inside && n == 2' "$guide" |
+    sed -e "s/^user=alice broker=homeassistant.local\$/user=nobody broker=127.0.0.1:$port/" \
+      -e "s/'a password of your own'/secret/" >recipe &&
+    mkdir -p stubs etc/u etc/w && printf '#!/bin/sh\n' >stubs/systemctl && chmod 755 stubs/systemctl &&
+    cat >recipe-run <<RUN || framework_failure_
+mount -t overlay -o lowerdir=/etc,upperdir=$work/etc/u,workdir=$work/etc/w overlay /etc &&
+  mount -t tmpfs tmpfs /var/lib && mount -t tmpfs tmpfs /usr/local &&
+  cmake --install $programs --prefix /usr/local >/dev/null && PATH=$work/stubs:\$PATH sh -e recipe &&
+  . /etc/default/korvalen-mqtt && runas=\$(sed -n 's/^User=//p' /etc/systemd/system/korvalen-mqtt.service.d/*.conf) &&
+  grep -qx 'EnvironmentFile=/etc/default/korvalen-mqtt' /usr/local/lib/systemd/system/korvalen-mqtt.service ||
+  exit 99
+setpriv --reuid=nobody --regid=nogroup --clear-groups korvalen-sim --sample -- sleep 10 & monitor=\$!
+for _ in \$(seq 100); do [ -e /dev/shm/KVSharedMemory_QDX ] || sleep 0.05; done
+# shellcheck disable=SC2086 # the options are words, as systemd splits them
+sh $tests/readme_examples.sh --protect-system "" setpriv --reuid="\$runas" --regid=nogroup --clear-groups \
+  /usr/local/bin/korvalen-mqtt \$KORVALEN_MQTT_OPTIONS "\$KORVALEN_MQTT_BROKER"; status=\$?
+kill \$monitor; exit \$status
+RUN
+  node=$(hostname | tr '[:upper:]' '[:lower:]' | sed 's/[^a-z0-9_]/_/g')
+  status=0 && unshare -m sh recipe-run 2>err || status=$?
+  [ "$status" -eq 0 ] && [ ! -s err ] && retained | grep -q "^korvalen/$node/status ok\$" || { cat err; fail=1; }
 fi
 # A name server on loopback that never answers: the run ends at its deadline all the same, and
 # with the status that the refused sensors file gives.
