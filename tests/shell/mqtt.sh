@@ -131,12 +131,16 @@ printf '%s\n' homeassistant/binary_sensor/n1/fan_0_alarm/config homeassistant/se
 compare exp got && [ "$status" -eq 0 ] || fail=1
 sub -t homeassistant/sensor/n1/fan_0/config -C 1 -W 1 | jq -e '.expire_after == 61' >/dev/null || fail=1
 
-# No block, a block too small to map, then a refused sensors file: offline, with the status that
-# says why; the entities stay for when the readings come back.
+# No block, a block too small to map, another user's block (as root), then a refused sensors
+# file: offline, with the status that says why; the entities stay for when the readings come back.
 printf 'short' >short || framework_failure_
-for case in missing not_mapped sensors_file_refused; do
+for case in missing not_mapped not_ours sensors_file_refused; do
+  [ $case != not_ours ] || [ "$(id -u)" -eq 0 ] || continue
   block=$([ $case = not_mapped ] && echo "--raw short")
+  [ $case != not_ours ] || { setpriv --reuid=nobody --regid=nogroup --clear-groups korvalen-sim --sample -- sleep 10 & others=$!; }
+  for _ in $(seq 100); do [ $case != not_ours ] || [ -e /dev/shm/KVSharedMemory_QDX ] || sleep 0.05; done
   mqtt --sensors "$([ $case = sensors_file_refused ] && echo refused.toml || echo sensors.toml)"
+  [ $case != not_ours ] || { kill "$others" && wait "$others"; }
   printf 'korvalen/n1/availability offline\nkorvalen/n1/status %s\n' "$case" >exp
   compare exp live || fail=1
   retained | grep -c '/config' | grep -qx 15 || fail=1
@@ -181,12 +185,13 @@ for file in open empty nul; do
     empty) echo "its first line, the password, is empty" ;; *) echo "the password holds a NUL byte" ;; esac)" \
     --password-file $file "$at"
 done
-# As root: a password file of another user's, one in another user's folder, a link that another
-# user planted; and the node's name from the host's, lowercased.
+# As root: a password file of another user's, one with a second name, one in another user's
+# folder, a link that another user planted; and the node's name from the host's, lowercased.
 if [ "$(id -u)" -eq 0 ]; then
   chmod 711 "$work" && mkdir theirs && cp password theirs/password && cp password nobodys && chown nobody theirs nobodys &&
     as_nobody ln -s /etc/shadow theirs/shadow || framework_failure_
   failed 78 "nobodys: it belongs to nobody" --password-file nobodys "$at"
+  cp password twice && ln twice linked && failed 78 "linked: it has a second name" --password-file linked "$at"
   failed 78 "theirs/password: it stands in a folder that belongs to nobody" --password-file theirs/password "$at"
   failed 78 "theirs/shadow: cannot be read: '$work/theirs/shadow' belongs to nobody" --password-file theirs/shadow "$at"
   printf 'hostname My-Host.Example && exec "$@"\n' >renamed || framework_failure_
