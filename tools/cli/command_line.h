@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "exit_status.h"
 #include "quoting.h"
+#include "sensor_block.h"
 
 // CLI11's help with the usage line first, then the description and the groups of options, one
 // blank line between them. Each option shows its own placeholder, set with option_text, and the
@@ -42,6 +44,45 @@ class HelpFormatter : public CLI::Formatter {
  private:
   std::string usage_;
 };
+
+// `text` broken into lines of at most 79 columns, between words; a line feed in it stays one.
+inline std::string wrapped(const std::string& text) {
+  std::string lines, line;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = std::min(text.find_first_of(" \n", from), text.size());
+    const std::string word = text.substr(from, end - from);
+    if (!line.empty() && line.size() + 1 + word.size() > 79) {
+      lines += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    if (end < text.size() && text[end] == '\n') {
+      lines += line + "\n";
+      line.clear();
+    }
+    from = end + 1;
+  }
+  return lines + line;
+}
+
+// The description of a companion that reads the block: how each opens, then what `rest` says.
+inline std::string companionDescription(const std::string& rest) {
+  return wrapped(std::string("Reads the Korvalen monitor's block, ") + kSensorMappingName +
+                 ", once, as korvalen-snapshot does, and " + rest);
+}
+
+// "Exit status: 0 what; 64 what; ..." for a help's footer, each status (from exit_status.h) with
+// what it says of a run, after `lead` where one is given, wrapped.
+inline std::string exitStatusHelp(std::initializer_list<std::pair<int, const char*>> statuses,
+                                  const std::string& lead = "") {
+  std::string text = "Exit status: " + lead;
+  const char* separator = "";
+  for (const auto& [status, meaning] : statuses) {
+    text += separator + std::to_string(status) + " " + meaning;
+    separator = "; ";
+  }
+  return wrapped(text + ".");
+}
 
 // Gives `app` that help, with `usage` (what follows "Usage: ") first, and --version, which
 // prints the program's name, KORVALEN_VERSION and its licence.

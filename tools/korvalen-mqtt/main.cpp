@@ -108,28 +108,28 @@ std::string helpFooter() {
   std::string statuses;
   for (const RunStatus status : kRunStatuses)
     statuses += std::string(statuses.empty() ? "" : ", ") + labelOf(status);
+  const std::string unavailable = "no broker, the network failed, no answer within " +
+                                  std::to_string(kRunSeconds) + " s, or a message refused";
   return "Topics: homeassistant/sensor/NODE/KIND_N/config and, for a reading with a\n"
          "limit, homeassistant/binary_sensor/NODE/KIND_N_alarm/config (retained);\n"
          "korvalen/NODE/KIND/N, .../alarm (ON or OFF) and .../limits (not retained);\n"
          "korvalen/NODE/availability (online, offline) and korvalen/NODE/status\n(" +
-         statuses + "), retained.\n\nExit status: " + std::to_string(kStatusReported) +
-         " published, whether the block was read or not (the status\nsays); " +
-         std::to_string(kUsageStatus) + " bad usage; " + std::to_string(kUnavailableStatus) +
-         " no broker, the network failed, no answer\nwithin " + std::to_string(kRunSeconds) +
-         " s, or a message refused; " + std::to_string(kHelpUnwritten) +
-         " help or version not written;\n" + std::to_string(kNoPermissionStatus) +
-         " the broker refused the credentials, or said not authorised;\n" +
-         std::to_string(kConfigStatus) + " the sensors file or the password file refused.";
+         statuses + "), retained.\n\n" +
+         exitStatusHelp(
+             {{kStatusReported, "published, whether the block was read or not (the status says)"},
+              {kUsageStatus, "bad usage"},
+              {kUnavailableStatus, unavailable.c_str()},
+              {kHelpUnwritten, "help or version not written"},
+              {kNoPermissionStatus, "the broker refused the credentials, or said not authorised"},
+              {kConfigStatus, "the sensors file or the password file refused"}});
 }
 
 std::optional<int> readRequest(int argc, char** argv, Request* request) {
-  CLI::App app(
-      "Reads the Korvalen monitor's block, KVSharedMemory_QDX, once, as\n"
-      "korvalen-snapshot does, and publishes its readings to the MQTT broker at\n"
-      "HOST (port 1883 unless :PORT says), with Home Assistant's discovery, as the\n"
-      "sensors file names, hides and bounds them. Run it each minute, in the\n"
-      "monitor's session.",
-      "korvalen-mqtt");
+  CLI::App app(companionDescription("publishes its readings to the MQTT broker at HOST (port 1883 "
+                                    "unless :PORT says), with Home Assistant's discovery, as the "
+                                    "sensors file names, hides and bounds them. Run it each "
+                                    "minute, in the monitor's session."),
+               "korvalen-mqtt");
   describeProgram(app, "korvalen-mqtt [OPTIONS] HOST[:PORT]");
   app.add_option("HOST[:PORT]", request->address, "the broker")->option_text(" ");
   addSensors(app, &request->sensors);

@@ -134,22 +134,6 @@ std::string metricsHelp() {
          "the sensors file names it; the file's limits as " + limits.substr(2) + ".";
 }
 
-// `text` broken into lines of at most 80 columns, between words.
-std::string wrapped(const std::string& text) {
-  std::string lines, line;
-  for (std::size_t from = 0; from < text.size();) {
-    const std::size_t space = std::min(text.find(' ', from), text.size());
-    const std::string word = text.substr(from, space - from);
-    if (!line.empty() && line.size() + 1 + word.size() > 80) {
-      lines += line + "\n";
-      line.clear();
-    }
-    line += (line.empty() ? "" : " ") + word;
-    from = space + 1;
-  }
-  return lines + line;
-}
-
 // What the command line asks for.
 struct Request {
   std::string output;
@@ -161,12 +145,10 @@ struct Request {
 // version or a usage error has been printed, or nothing to go on. The parser is gone once it
 // returns, so that what comes after reuses its memory.
 std::optional<int> readRequest(int argc, char** argv, Request* request) {
-  CLI::App app(
-      "Reads the Korvalen monitor's block, KVSharedMemory_QDX, once, as\n"
-      "korvalen-snapshot does, and replaces OUTPUT whole with its readings in\n"
-      "Prometheus' text format, for the textfile collector of node_exporter or\n"
-      "windows_exporter. Run it on a timer.",
-      "korvalen-prometheus");
+  CLI::App app(companionDescription("replaces OUTPUT whole with its readings in Prometheus' text "
+                                    "format, for the textfile collector of node_exporter or "
+                                    "windows_exporter. Run it on a timer."),
+               "korvalen-prometheus");
   describeProgram(app,
                   "korvalen-prometheus [OPTIONS] OUTPUT\n"
                   "       korvalen-prometheus --sensors FILE --check");
@@ -178,11 +160,16 @@ std::optional<int> readRequest(int argc, char** argv, Request* request) {
                "check the sensors file alone, print what it says\nof each position, and exit");
   app.footer(wrapped(metricsHelp()) +
              "\n\nOUTPUT may be missing, a regular file, or a link to one (whose file is\n"
-             "replaced); anything else is refused and left as it is.\n\n"
-             "Exit status: 0 OUTPUT written, whether the block was read or not, or the\n"
-             "sensors file checked; 3 OUTPUT not written and left as it was; 64 bad usage;\n"
-             "74 help, version or check not written; 78 sensors file refused: OUTPUT\n"
-             "written without readings, and korvalen_sensors_file_ok 0 (--check: nothing).");
+             "replaced); anything else is refused and left as it is.\n\n" +
+             exitStatusHelp({{kStatusReported,
+                              "OUTPUT written, whether the block was read or not, or the sensors "
+                              "file checked"},
+                             {kStatusWriteFailed, "OUTPUT not written and left as it was"},
+                             {kUsageStatus, "bad usage"},
+                             {kHelpUnwritten, "help, version or check not written"},
+                             {kConfigStatus,
+                              "sensors file refused: OUTPUT written without readings, and "
+                              "korvalen_sensors_file_ok 0 (--check: nothing)"}}));
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
   if (const std::optional<int> status = checkSensors(app, &request->sensors)) return *status;
   const bool check = request->check;

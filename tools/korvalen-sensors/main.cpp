@@ -21,22 +21,26 @@ struct Request {
 // Reads the command line into `*request`. Returns the exit status to end with once help, the
 // version or a usage error has been printed, or nothing to go on.
 std::optional<int> readRequest(int argc, char** argv, Request* request) {
-  CLI::App app(
-      "Reads the Korvalen monitor's block, KVSharedMemory_QDX, once, as\n"
-      "korvalen-snapshot does, and shows each reading by its name, with its limits,\n"
-      "as the sensors file names and bounds it: a line each for people, or one JSON\n"
-      "document for scripts.",
-      "korvalen-sensors");
+  CLI::App app(companionDescription("shows each reading by its name, with its limits, as the "
+                                    "sensors file names and bounds it: a line each for people, "
+                                    "or one JSON document for scripts."),
+               "korvalen-sensors");
   describeProgram(app, "korvalen-sensors [--sensors FILE] [--json]");
   addSensors(app, &request->sensors);
   app.add_flag("--json", request->json, "one JSON document, for scripts");
   app.footer(
       "A reading beyond one of its limits (above max, at or above crit, below min)\n"
-      "is marked ALARM, and \"alarm\": true in JSON.\n\n"
-      "Exit status: 0 printed; 1 no block, or one not ours to read (another user's,\n"
-      "one others may write or with a second name; on Windows access refused); 2 the\n"
-      "block cannot be mapped; 3 the output not written; 64 bad usage; 74 help or\n"
-      "version not written; 78 sensors file refused. Run it in the monitor's session.");
+      "is marked ALARM, and \"alarm\": true in JSON.\n\n" +
+      exitStatusHelp({{kStatusReported, "printed"},
+                      {kStatusOpenFailed,
+                       "no block, or one not ours to read (another user's, one others may write "
+                       "or with a second name; on Windows access refused)"},
+                      {kStatusMapFailed, "the block cannot be mapped"},
+                      {kStatusWriteFailed, "the output not written"},
+                      {kUsageStatus, "bad usage"},
+                      {kHelpUnwritten, "help or version not written"},
+                      {kConfigStatus, "sensors file refused"}}) +
+      "\nRun it in the monitor's session.");
   if (const std::optional<int> status = parseCommandLine(app, argc, argv, "")) return *status;
   return checkSensors(app, &request->sensors);
 }

@@ -19,10 +19,17 @@ constexpr const char* kListsHelp =
     "Lists: --temperatures, --fans and --voltages take comma-separated values, none\n"
     "of them empty, at most 32 of a kind; given again, each adds its values to those\n"
     "before. Every other option is given once.\n\n";
-constexpr const char* kStatusHelp =
-    "\nExit status: COMMAND's, or 0 when held; 64 bad usage; 66 raw file unreadable or\n"
-    "over 1 MiB; 73 block already published or not creatable; 74 help or version\n"
-    "not written; 126 COMMAND cannot be run; 127 COMMAND not found.";
+// What the help says of each exit status, after COMMAND's own, which the sim passes on.
+std::string statusHelp() {
+  return "\n" + exitStatusHelp({{kStatusReported, "when held"},
+                                {kUsageStatus, "bad usage"},
+                                {kNoInputStatus, "raw file unreadable or over 1 MiB"},
+                                {kCantCreateStatus, "block already published or not creatable"},
+                                {kHelpUnwritten, "help or version not written"},
+                                {kCannotExecuteStatus, "COMMAND cannot be run"},
+                                {kNotFoundStatus, "COMMAND not found"}},
+                               "COMMAND's, or ");
+}
 
 BlockDescription sampleBlock() {
   return {.version = 3,
@@ -161,7 +168,7 @@ struct GivenOptions {
 // --raw and the publishing flags go straight into `options`.
 void declareOptions(CLI::App& app, GivenOptions& given, SimOptions& options) {
   describeProgram(app, "korvalen-sim [OPTIONS] [-- COMMAND [ARG...]]");
-  app.footer(std::string(kListsHelp) + kPlatformHelp.lifetime + kStatusHelp);
+  app.footer(std::string(kListsHelp) + kPlatformHelp.lifetime + statusHelp());
   const char* const block = "Block (options amend the default: version 1, flags 0, no readings)";
   given.described.push_back(
       app.add_flag("--sample", given.sample, "start from the sample readings, wherever it stands"));
