@@ -48,7 +48,9 @@ void onPublished(mosquitto*, void* data, int id, int reason, const mosquitto_pro
 void onSubscribed(mosquitto*, void* data, int id, int count, const int* granted,
                   const mosquitto_property*) {
   Session& session = *static_cast<Session*>(data);
-  for (int i = 0; i < count && static_cast<std::size_t>(i) < session.subscribed->size(); ++i) {
+  const auto answered =
+      std::min(static_cast<std::size_t>(std::max(count, 0)), session.subscribed->size());
+  for (std::size_t i = 0; i < answered; ++i) {
     if (refuses(granted[i])) noteRefusal(session, (*session.subscribed)[i], granted[i]);
   }
   session.pending.erase(id);
