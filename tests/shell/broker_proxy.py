@@ -10,38 +10,28 @@ import threading
 import time
 
 
-def packet(conn):
-    """One MQTT packet read whole from conn, or b"" at its end."""
-    head = conn.recv(1)
-    if not head:
-        return b""
-    length, shift, size = 0, 0, b""
-    while True:
-        byte = conn.recv(1)
-        if not byte:
-            return b""
-        size += byte
-        length |= (byte[0] & 0x7F) << shift
-        shift += 7
-        if byte[0] < 0x80:
-            break
-    body, got = bytearray(length), 0
-    while got < length:
-        part = conn.recv_into(memoryview(body)[got:])
-        if not part:
-            return b""
-        got += part
-    return head + size + bytes(body)
+def packets(conn):
+    """Each MQTT packet from conn, whole, until it ends."""
+    stream = conn.makefile("rb")
+    while head := stream.read(1):
+        size = b""
+        while len(size) < 4 and (byte := stream.read(1)) and (size := size + byte)[-1] & 0x80:
+            pass
+        length = sum((b & 0x7F) << (7 * i) for i, b in enumerate(size))
+        body = stream.read(length)
+        if len(body) < length:
+            return
+        yield head + size + body
 
 
-def forward(source, sink, hold):
+def forward(source, sink, hold, conns):
     try:
-        while data := packet(source):
+        for data in source:
             time.sleep(hold)
             sink.sendall(data)
     except OSError:
         pass
-    for conn in (source, sink):
+    for conn in conns:
         try:
             conn.shutdown(socket.SHUT_RDWR)
         except OSError:
@@ -49,31 +39,23 @@ def forward(source, sink, hold):
 
 
 def serve(client, upstream, mode):
-    connect = packet(client)
+    incoming = packets(client)
+    connect = next(incoming, b"")
     # CONNECT: fixed header, length, protocol name (2 + 4 bytes), then the protocol level.
-    level = connect[2 + (connect[1] >= 0x80) + 6] if len(connect) > 9 else 0
-    if mode == "v311" and level == 5:
+    if mode == "v311" and connect[2 + (connect[1] >= 0x80) + 6 :][:1] == b"\x05":
         client.sendall(b"\x20\x02\x00\x01")  # CONNACK: unacceptable protocol version
-        client.close()
-        return
+        return client.close()
     broker = socket.create_connection(("127.0.0.1", upstream))
     broker.sendall(connect)
-    hold = float(mode.split(":")[1]) if mode.startswith("drip:") else 0
-    threading.Thread(target=forward, args=(client, broker, 0), daemon=True).start()
-    forward(broker, client, hold)
+    conns = (client, broker)
+    threading.Thread(target=forward, args=(incoming, broker, 0, conns), daemon=True).start()
+    forward(packets(broker), client, float(mode[5:]) if mode.startswith("drip:") else 0, conns)
 
 
-def main():
-    port_file, upstream, mode = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen()
-    with open(port_file + ".tmp", "w", encoding="ascii") as out:
-        out.write("%d\n" % listener.getsockname()[1])
-    os.rename(port_file + ".tmp", port_file)
-    while True:
-        client, _ = listener.accept()
-        threading.Thread(target=serve, args=(client, upstream, mode), daemon=True).start()
-
-
-main()
+listener = socket.create_server(("127.0.0.1", 0))
+with open(sys.argv[1] + ".tmp", "w", encoding="ascii") as out:
+    out.write("%d\n" % listener.getsockname()[1])
+os.rename(sys.argv[1] + ".tmp", sys.argv[1])
+while True:
+    args = (listener.accept()[0], int(sys.argv[2]), sys.argv[3])
+    threading.Thread(target=serve, args=args, daemon=True).start()
