@@ -16,5 +16,5 @@ expected=$(printf '%s\n' "$top/LICENSE" "$top/README.md" "$top/THIRD-PARTY-NOTIC
   "$top/docs/home-assistant.md" "$top/docs/monitoring.md" "$top/korvalen-mqtt.exe" \
   "$top/korvalen-mqttw.exe" "$top/korvalen-prometheus.exe" "$top/korvalen-prometheusw.exe" \
   "$top/korvalen-sensors.exe" "$top/korvalen-sim.exe" \
-  "$top/korvalen-snapshot.exe" "$top/korvalen.rules.yml" "$top/sensors.example.toml")
+  "$top/korvalen-snapshot.exe" "$top/korvalen.dashboard.json" "$top/korvalen.rules.yml" "$top/sensors.example.toml")
 [ "$listing" = "$expected" ] || { echo "FAIL: expected"; echo "$expected"; exit 1; }
