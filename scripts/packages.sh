@@ -54,6 +54,19 @@ ensure_packages() {
   return "$status"
 }
 
+# ensure_npm_packages FOLDER PACKAGE@VERSION...: FOLDER/node_modules holding those packages, from
+# the npm registry where it does not hold them yet (npm from Debian, where there is none).
+ensure_npm_packages() {
+  local folder=$1
+  shift
+  [ "$(cat "$folder/installed" 2>/dev/null)" = "$*" ] && return 0
+  command -v npm >/dev/null || ensure_packages npm || return
+  echo "Installing $* from npm into $folder ..." >&2
+  rm -rf "$folder" && mkdir -p "$folder" && printf '{"private": true}\n' >"$folder/package.json" &&
+    npm install --prefix "$folder" --no-audit --no-fund --ignore-scripts --save-exact "$@" >&2 &&
+    echo "$*" >"$folder/installed"
+}
+
 # apt_install [OPTION...] PACKAGE...: apt-get install, quietly, without recommends.
 apt_install() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
@@ -78,8 +91,13 @@ NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libcli11-dev libtomlplusplus
 # Python, which read korvalen-sensors' JSON as scripts do; systemd, whose systemd-analyze checks
 # the units; Debian's MQTT broker and its clients, which korvalen-mqtt publishes to, and openssl,
 # which makes the certificates of its TLS listeners; and the scripts' own checker, shellcheck.
-TEST_PACKAGES=(prometheus-node-exporter prometheus strace jq python3 systemd mosquitto mosquitto-clients
-  openssl shellcheck)
+# PyYAML reads the dashboard's tests.
+TEST_PACKAGES=(prometheus-node-exporter prometheus strace jq python3 python3-yaml systemd mosquitto
+  mosquitto-clients openssl shellcheck)
+# The npm packages that type-check the Grafana dashboard, pinned: Grafana's own types at the oldest
+# and the newest Grafana it is for, each beside the TypeScript compiler.
+GRAFANA_SCHEMA_VERSIONS=(11.6.16 13.2.3)
+TYPESCRIPT_PACKAGE=typescript@5.9.3
 # What the shipped files are built with: git gives the commit's time, python3 makes the ZIP
 # independent of its builder, dpkg-dev unpacks Debian's source of libmosquitto for Windows;
 # nlohmann-json3-dev builds korvalen-mqtt's JSON.
