@@ -106,8 +106,31 @@ protect_system() {
   [ -n "${LLVM_PROFILE_FILE:-}" ] || { mount -t tmpfs tmpfs /tmp && mount -t tmpfs tmpfs /var/tmp; } &&
     exec "$@"
 }
+# provision RECIPE FOLDER WORK: runs RECIPE, the dashboard's provisioning, as root in a mount
+# namespace as in_namespace does (/etc an overlay, /var/lib and /usr/local scratch, /usr/local
+# holding what `cmake --install` puts there from FOLDER); then Grafana's provider file must name
+# a folder that holds the installed dashboard as it is, readable by all.
+provision() {
+  recipe=$1 folder=$2 work=$3
+  etc=$(mktemp -d "$work/etc.XXXXXX") && mkdir "$etc/upper" "$etc/work" && mount -t overlay \
+    -o "lowerdir=/etc,upperdir=$etc/upper,workdir=$etc/work" overlay /etc || return 1
+  mount -t tmpfs tmpfs /var/lib && mount -t tmpfs tmpfs /usr/local || return 1
+  cmake --install "$folder" --prefix /usr/local >/dev/null || return 1
+  mkdir -p "$work/stubs" && printf '#!/bin/sh\necho "$*" >>"%s/systemctl.calls"\n' "$work" \
+    >"$work/stubs/systemctl" && chmod 755 "$work/stubs/systemctl"
+  (cd / && PATH=$work/stubs:$PATH sh -e "$recipe") >/dev/null || return 1
+  grep -qx 'restart grafana-server' "$work/systemctl.calls" || echo "the recipe restarts no Grafana"
+  path=$(/usr/bin/python3 -c 'import sys, yaml
+provider = yaml.safe_load(open(sys.argv[1]))["providers"][0]
+print(provider["options"]["path"] if provider["type"] == "file" else "")' \
+    /etc/grafana/provisioning/dashboards/korvalen.yaml) || return 1
+  setpriv --reuid=nobody --regid=nogroup --clear-groups cmp -s \
+    /usr/local/share/korvalen-snapshot/korvalen.dashboard.json "$path/korvalen.dashboard.json" ||
+    echo "no dashboard for all to read in the provider's folder '$path'"
+}
 case ${1:-} in
   --in-namespace) shift && in_namespace "$@"; exit ;;
+  --provision) shift && provision "$@"; exit ;;
   --protect-system) shift && protect_system "$@"; exit ;;
 esac
 
@@ -126,10 +149,10 @@ blocks() {
 }
 blocks "$readme" readme
 blocks "$guide" guide
-for block in readme-sh.3 readme-python.1 guide-sh.4; do
+for block in readme-sh.3 readme-python.1 guide-sh.5; do
   [ -f "$work/$block" ] || { echo "FAIL: $block is missing: the documents' blocks have moved"; exit 1; }
 done
-for block in readme-sh.4 readme-python.2 guide-sh.5 guide-python.1; do
+for block in readme-sh.4 readme-python.2 guide-sh.6 guide-python.1; do
   [ ! -f "$work/$block" ] || { echo "FAIL: $block is new: the documents' blocks have moved"; exit 1; }
 done
 
@@ -171,7 +194,7 @@ if pgrep -s "$(cat "$work/readme-sh.2.session")" >/dev/null; then
   failed=1
 fi
 # The guide's recipes: the timer for a monitor run as root, for one run by a user (here nobody,
-# for alice), and with the example sensors file; the cron line for root.
+# for alice), and with the example sensors file; the cron line for root; the dashboard provisioned.
 if [ "$(id -u)" -eq 0 ]; then
   cat "$work/guide-sh.1" "$work/guide-sh.4" >"$work/guide-sensors"
   check timer-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.1" root "$folder" "$work"
@@ -179,6 +202,7 @@ if [ "$(id -u)" -eq 0 ]; then
   check timer-with-sensors 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sensors" root \
     "$folder" "$work" 'korvalen_temp_celsius{sensor="0",name="CPU Package"} 45.50'
   check cron-as-root 0 "" "" unshare -m sh "$0" --in-namespace "$work/guide-sh.3" root "$folder" "$work"
+  check dashboard-provisioning 0 "" "" unshare -m sh "$0" --provision "$work/guide-sh.5" "$folder" "$work"
 else
   echo "skipped: the guide's recipes need root for a mount namespace"
   [ "$failed" -ne 0 ] || exit 77
