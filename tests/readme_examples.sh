@@ -4,26 +4,32 @@
 # korvalen-prometheus from cron, as a user copies them, with the programs in FOLDER on the PATH,
 # and checks what they print, how they end and that nothing is left running.
 
+# scratch_system FOLDER WORK: in the mount namespace it is given, /etc an overlay (its upper
+# layer in $etc/upper) and /var/lib, /dev/shm and /usr/local scratch, /usr/local holding what
+# `cmake --install` puts there from the build FOLDER; and a systemctl in WORK/stubs that only
+# notes what it is asked, in WORK/systemctl.calls.
+scratch_system() {
+  etc=$(mktemp -d "$2/etc.XXXXXX") && mkdir "$etc/upper" "$etc/work" && mount -t overlay \
+    -o "lowerdir=/etc,upperdir=$etc/upper,workdir=$etc/work" overlay /etc || return 1
+  for scratch in /var/lib /dev/shm /usr/local; do
+    mount -t tmpfs tmpfs "$scratch" || return 1
+  done
+  cmake --install "$1" --prefix /usr/local >/dev/null || return 1
+  mkdir -p "$2/stubs" && printf '#!/bin/sh\necho "$*" >>"%s/systemctl.calls"\n' "$2" \
+    >"$2/stubs/systemctl" && chmod 755 "$2/stubs/systemctl"
+}
+
 # in_namespace RECIPE USER FOLDER WORK [LINE]: runs RECIPE, with USER for its user alice, as root
-# in a mount namespace of its own where /etc is an overlay and /var/lib, /dev/shm and /usr/local
-# are scratch, /usr/local holding what `cmake --install` puts there from the build FOLDER, and
-# /var/lib/prometheus owned by node_exporter's user as Debian leaves it; systemctl only notes
-# what it is asked. Then one run as the recipe set it up, while USER's monitor runs: the cron
+# in a mount namespace of its own, on scratch_system, with /var/lib/prometheus owned by
+# node_exporter's user as Debian leaves it. Then one run as the recipe set it up, while USER's monitor runs: the cron
 # line it wrote, as that line's user, or else the service, as systemd would start it. That must
 # give korvalen_up 1 (and LINE, when given) in node_exporter's own folder, with its settings
 # unchanged, for its user to read. Prints what is wrong.
 in_namespace() {
   recipe=$1 user=$2 folder=$3 work=$4 line=${5:-korvalen_up 1}
   collector=$(id -u prometheus 2>/dev/null || id -u nobody)
-  etc=$(mktemp -d "$work/etc.XXXXXX") && mkdir "$etc/upper" "$etc/work" && mount -t overlay \
-    -o "lowerdir=/etc,upperdir=$etc/upper,workdir=$etc/work" overlay /etc || return 1
-  for scratch in /var/lib /dev/shm /usr/local; do
-    mount -t tmpfs tmpfs "$scratch" || return 1
-  done
+  scratch_system "$folder" "$work" || return 1
   install -d -o "$collector" /var/lib/prometheus && install -d /var/lib/prometheus/node-exporter
-  cmake --install "$folder" --prefix /usr/local >/dev/null || return 1
-  mkdir -p "$work/stubs" && printf '#!/bin/sh\necho "$*" >>"%s/systemctl.calls"\n' "$work" \
-    >"$work/stubs/systemctl" && chmod 755 "$work/stubs/systemctl"
   (cd / && sed "s/^user=alice\$/user=$user/" "$recipe" | PATH=$work/stubs:$PATH sh -e) >/dev/null ||
     return 1
   [ ! -e "$etc/upper/default/prometheus-node-exporter" ] || echo "node_exporter's settings changed"
@@ -107,17 +113,11 @@ protect_system() {
     exec "$@"
 }
 # provision RECIPE FOLDER WORK: runs RECIPE, the dashboard's provisioning, as root in a mount
-# namespace as in_namespace does (/etc an overlay, /var/lib and /usr/local scratch, /usr/local
-# holding what `cmake --install` puts there from FOLDER); then Grafana's provider file must name
-# a folder that holds the installed dashboard as it is, readable by all.
+# namespace of its own, on scratch_system; then Grafana's provider file must name a folder that
+# holds the installed dashboard as it is, readable by all.
 provision() {
   recipe=$1 folder=$2 work=$3
-  etc=$(mktemp -d "$work/etc.XXXXXX") && mkdir "$etc/upper" "$etc/work" && mount -t overlay \
-    -o "lowerdir=/etc,upperdir=$etc/upper,workdir=$etc/work" overlay /etc || return 1
-  mount -t tmpfs tmpfs /var/lib && mount -t tmpfs tmpfs /usr/local || return 1
-  cmake --install "$folder" --prefix /usr/local >/dev/null || return 1
-  mkdir -p "$work/stubs" && printf '#!/bin/sh\necho "$*" >>"%s/systemctl.calls"\n' "$work" \
-    >"$work/stubs/systemctl" && chmod 755 "$work/stubs/systemctl"
+  scratch_system "$folder" "$work" || return 1
   (cd / && PATH=$work/stubs:$PATH sh -e "$recipe") >/dev/null || return 1
   grep -qx 'restart grafana-server' "$work/systemctl.calls" || echo "the recipe restarts no Grafana"
   path=$(/usr/bin/python3 -c 'import sys, yaml
